@@ -1,0 +1,10 @@
+# Shared by the scripts: the repository root, and install-deps when a tool is missing.
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+ensure_deps() {
+  if ! command -v cmake >/dev/null || ! command -v ninja >/dev/null || ! command -v clang++ >/dev/null \
+     || [ ! -e /usr/include/CLI/CLI.hpp ] || [ ! -e /usr/include/gtest/gtest.h ] \
+     || [ ! -e /usr/include/pugixml.hpp ] || [ ! -e /usr/include/nlohmann/json.hpp ]; then
+    "$root/scripts/install-deps"
+  fi
+}
+jobs() { nproc 2>/dev/null || echo 2; }
