@@ -1,0 +1,134 @@
+#include "data/uNumText.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+bool ParseIntegerText(std::string_view text, int32_t& value) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  bool hex = false;
+  if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+    hex = true;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i >= text.size()) return false;
+  uint64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    const int d = hex ? HexValue(text[i]) : (IsDigit(text[i]) ? text[i] - '0' : -1);
+    if (d < 0) return false;
+    magnitude = magnitude * (hex ? 16 : 10) + static_cast<uint64_t>(d);
+    if (magnitude > 0xFFFFFFFFull) return false;
+  }
+  if (hex) {
+    const auto pattern = static_cast<uint32_t>(magnitude);
+    const auto v = static_cast<int32_t>(pattern);
+    value = negative ? static_cast<int32_t>(0u - pattern) : v;
+    return true;
+  }
+  if (negative) {
+    if (magnitude > 2147483648ull) return false;
+    value = static_cast<int32_t>(-static_cast<int64_t>(magnitude));
+  } else {
+    if (magnitude > 2147483647ull) return false;
+    value = static_cast<int32_t>(magnitude);
+  }
+  return true;
+}
+
+bool ParseFloatText(std::string_view text, double& value) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  const size_t start = i;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  size_t digits = 0;
+  while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+  }
+  if (digits == 0) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    size_t expDigits = 0;
+    while (i < text.size() && IsDigit(text[i])) ++i, ++expDigits;
+    if (expDigits == 0) return false;
+  }
+  if (i != text.size()) return false;
+  // from_chars takes no leading '+'.
+  std::string_view number = text.substr(start);
+  bool negate = false;
+  if (number.front() == '+' || number.front() == '-') {
+    negate = number.front() == '-';
+    number.remove_prefix(1);
+  }
+  double v = 0;
+  const auto result = std::from_chars(number.data(), number.data() + number.size(), v);
+  if (result.ec == std::errc::result_out_of_range) {
+    // Overflow reads as infinity, underflow as zero, as a decimal reader would.
+    v = std::strtod(std::string(number).c_str(), nullptr);
+  } else if (result.ec != std::errc() || result.ptr != number.data() + number.size()) {
+    return false;
+  }
+  value = negate ? -v : v;
+  return true;
+}
+
+std::string FormatValueText(double value) {
+  if (value == 0) return "0";
+  if (std::isnan(value)) return "NAN";
+  if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+  // Round to 15 significant digits first; the decimal exponent of the rounded value
+  // decides the notation.
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.14e", value);
+  std::string s(buf);
+  const size_t ePos = s.find('e');
+  const int exponent = std::atoi(s.c_str() + ePos + 1);
+  std::string mantissa = s.substr(0, ePos);
+  const bool negative = mantissa[0] == '-';
+  if (negative) mantissa.erase(0, 1);
+  std::string digits;
+  for (char c : mantissa)
+    if (IsDigit(c)) digits += c;
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  std::string out;
+  if (exponent >= -5 && exponent < 15) {
+    if (exponent < 0) {
+      out = "0." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+    } else if (static_cast<int>(digits.size()) <= exponent + 1) {
+      out = digits + std::string(static_cast<size_t>(exponent + 1) - digits.size(), '0');
+    } else {
+      out = digits.substr(0, static_cast<size_t>(exponent + 1)) + "." +
+            digits.substr(static_cast<size_t>(exponent + 1));
+    }
+  } else {
+    out = digits.substr(0, 1);
+    if (digits.size() > 1) out += "." + digits.substr(1);
+    out += "E" + std::to_string(exponent);
+  }
+  return negative ? "-" + out : out;
+}
