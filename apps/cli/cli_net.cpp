@@ -1,0 +1,35 @@
+#include "apps/cli/cli_net.h"
+
+#include "comm/uCommunication.h"
+#include "protocol/uQLink.h"
+
+namespace cli {
+
+void AddNetOptions(CLI::App* sub, NetOptions& o, bool withTargets) {
+  sub->add_option("--adapter", o.adapter, "Network adapter ID (for example lo)");
+  sub->add_option("--port", o.port, "UDP port of the controllers")
+      ->check(CLI::Range(1, 65535))
+      ->default_val(8442);
+  sub->add_flag("--direct", o.direct, "Direct connection: send every request to 255.255.255.255");
+  sub->add_flag("--extra-retries", o.extraRetries, "Repeat each request 10 times instead of 3");
+  sub->add_flag("--extra-timeout", o.extraTimeout,
+                "Wait 1000 ms per attempt instead of 200 (scan window 4000 ms)");
+  sub->add_option("--password", o.password, "Controller password");
+  sub->add_flag("--log", o.log, "Append every frame to q-link.log next to the executable");
+  sub->add_flag("--json", o.json, "Print one JSON document");
+  if (withTargets) {
+    sub->add_option("--nad", o.nads, "Only the controller with this NAD (repeatable)");
+    sub->add_option("--ip", o.ip, "HOST[:PORT] of the one --nad controller: no scan needed");
+  }
+}
+
+void ApplyNetOptions(TCommunicator& comm, const NetOptions& o) {
+  comm.SetDirectConnection(o.direct);
+  comm.SetPasswordCRC(PasswordHashUtf8(o.password));
+  comm.SetNoRetires(o.Retries());
+  comm.SetWaitTime(o.WaitTime());
+  comm.SetTarvoPort(o.port);
+  comm.SetLogToFile(o.log);
+}
+
+}  // namespace cli
