@@ -1,0 +1,195 @@
+// Random access to variables: values of many variables, named by their data memory
+// addresses and grouped by width, moved in one frame.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "comm/uCommunication.h"
+#include "data/uTarvoVars.h"
+#include "protocol/uQLink.h"
+
+namespace {
+
+constexpr uint8_t kCmdReadRandom = 0x33;
+constexpr uint8_t kCmdWriteRandom = 0x34;
+
+constexpr int kReadBatch = 200;
+constexpr int kWriteBatch = 100;
+
+using TAnswerBuffer = std::array<uint8_t, kFrameBufferSize>;
+
+// The width group a type is transferred in: 1, 2 or 4 bytes; 0 for types that carry no
+// value and are left out.
+int GroupOf(TTarvoVarTyp typ) {
+  switch (typ) {
+    case vtBit:
+      return 1;
+    case vtWord:
+    case vtInt:
+      return 2;
+    case vtLong:
+    case vtReal:
+      return 4;
+    default:
+      return 0;
+  }
+}
+
+constexpr int kGroups[3] = {1, 2, 4};
+
+void PutU16(std::vector<uint8_t>& out, uint16_t v) {
+  out.push_back(static_cast<uint8_t>(v & 0xFF));
+  out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+// Counts and address list first, as both random-access requests begin.
+std::vector<uint8_t> CountsAndAddresses(uint16_t c1, uint16_t c2, uint16_t c4,
+                                        const std::vector<uint16_t>& addresses) {
+  std::vector<uint8_t> params;
+  params.reserve(6 + 2 * addresses.size());
+  PutU16(params, c1);
+  PutU16(params, c2);
+  PutU16(params, c4);
+  for (uint16_t a : addresses) PutU16(params, a);
+  return params;
+}
+
+int ValueBytes(uint16_t c1, uint16_t c2, uint16_t c4) {
+  return c1 + 2 * c2 + 4 * c4;
+}
+
+// One batch of a variable list: its transferable variables in group order (bits, then
+// words and ints, then longs and reals, each group in list order) with the counts.
+struct TBatch {
+  std::vector<TTarvoVar*> Ordered;
+  uint16_t Counts[3] = {0, 0, 0};
+  std::vector<uint16_t> Addresses;
+};
+
+TBatch CollectBatch(const TTarvoVarList& list, int from, int to) {
+  TBatch batch;
+  for (int g = 0; g < 3; ++g) {
+    for (int i = from; i < to; ++i) {
+      TTarvoVar* v = list.Items(i);
+      if (v == nullptr || GroupOf(v->Typ()) != kGroups[g]) continue;
+      batch.Ordered.push_back(v);
+      batch.Addresses.push_back(static_cast<uint16_t>(v->RealAddress() & 0xFFFF));
+      ++batch.Counts[g];
+    }
+  }
+  return batch;
+}
+
+}  // namespace
+
+bool TCommunicator::ReadRandom(uint16_t c1, uint16_t c2, uint16_t c4,
+                               const std::vector<uint16_t>& addresses, uint8_t* dest,
+                               int destSize) {
+  const int need = ValueBytes(c1, c2, c4);
+  const size_t names = static_cast<size_t>(c1) + c2 + c4;
+  // The counts must describe the address list, and the request and the answer must fit
+  // a frame and the caller's destination.
+  if (addresses.size() != names || 6 + 2 * static_cast<int64_t>(names) > kMaxParameterBytes ||
+      (need > 0 && (dest == nullptr || need > destSize))) {
+    return false;
+  }
+  const std::vector<uint8_t> params = CountsAndAddresses(c1, c2, c4, addresses);
+  if (!Request(kCmdReadRandom, params.data(), static_cast<int>(params.size()))) return false;
+
+  TAnswerBuffer body{};
+  int count = 0;
+  if (!HexToBytes(LastData(), body.data(), static_cast<int>(body.size()), count)) return false;
+  if (dest != nullptr && destSize > 0) {
+    std::memset(dest, 0, static_cast<size_t>(destSize));
+    std::memcpy(dest, body.data(), static_cast<size_t>(std::min(count, destSize)));
+  }
+  return count >= need;
+}
+
+bool TCommunicator::WriteRandom(uint16_t c1, uint16_t c2, uint16_t c4,
+                                const std::vector<uint16_t>& addresses,
+                                const std::vector<uint8_t>& values) {
+  const size_t names = static_cast<size_t>(c1) + c2 + c4;
+  if (addresses.size() != names || values.size() != static_cast<size_t>(ValueBytes(c1, c2, c4))) {
+    return false;
+  }
+  std::vector<uint8_t> params = CountsAndAddresses(c1, c2, c4, addresses);
+  params.insert(params.end(), values.begin(), values.end());
+  if (params.size() > static_cast<size_t>(kMaxParameterBytes)) return false;
+  return Request(kCmdWriteRandom, params.data(), static_cast<int>(params.size()));
+}
+
+bool TCommunicator::ReadVars(TTarvoVarList* VarList) {
+  if (VarList == nullptr) return false;
+  const int total = VarList->Count();
+  for (int from = 0; from < total; from += kReadBatch) {
+    const TBatch batch = CollectBatch(*VarList, from, std::min(total, from + kReadBatch));
+    TAnswerBuffer values{};
+    if (!ReadRandom(batch.Counts[0], batch.Counts[1], batch.Counts[2], batch.Addresses,
+                    values.data(), static_cast<int>(values.size()))) {
+      return false;
+    }
+    // Only now, with the whole answer in hand, do the variables change.
+    const uint8_t* p = values.data();
+    for (TTarvoVar* v : batch.Ordered) {
+      switch (GroupOf(v->Typ())) {
+        case 1:
+          v->SetTarvoValue(p[0]);
+          p += 1;
+          break;
+        case 2:
+          v->SetTarvoValue(static_cast<int32_t>(p[0] | (p[1] << 8)));
+          p += 2;
+          break;
+        case 4: {
+          uint32_t raw = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+          v->SetTarvoValue(static_cast<int32_t>(raw));
+          p += 4;
+          break;
+        }
+        default:
+          break;
+      }
+    }
+  }
+  return true;
+}
+
+bool TCommunicator::WriteVars(TTarvoVarList* VarList) {
+  if (VarList == nullptr || VarList->Count() == 0) return false;
+  const int total = VarList->Count();
+  for (int from = 0; from < total; from += kWriteBatch) {
+    const int to = std::min(total, from + kWriteBatch);
+    const TBatch batch = CollectBatch(*VarList, from, to);
+    std::vector<uint8_t> values;
+    values.reserve(4 * batch.Ordered.size());
+    for (TTarvoVar* v : batch.Ordered) {
+      const uint32_t raw = static_cast<uint32_t>(v->TarvoValue());
+      for (int b = 0; b < GroupOf(v->Typ()); ++b) {
+        values.push_back(static_cast<uint8_t>((raw >> (8 * b)) & 0xFF));
+      }
+    }
+    const bool ok =
+        WriteRandom(batch.Counts[0], batch.Counts[1], batch.Counts[2], batch.Addresses, values);
+    // The whole batch has had its turn, written or not; a later write request has to
+    // be staged anew.
+    for (int i = from; i < to; ++i) {
+      if (TTarvoVar* v = VarList->Items(i)) v->SetWriteReq(false);
+    }
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool TCommunicator::WriteVar(TTarvoVar* AVar, const TVarValue& Value) {
+  if (AVar == nullptr) return false;
+  const uint32_t raw = static_cast<uint32_t>(RawValueOf(Value, AVar->Typ()).ToInteger());
+  const int width = GroupOf(AVar->Typ());
+  uint8_t bytes[4] = {0, 0, 0, 0};
+  for (int b = 0; b < width; ++b) bytes[b] = static_cast<uint8_t>((raw >> (8 * b)) & 0xFF);
+  const bool ok = WriteData(static_cast<uint16_t>(AVar->RealAddress() & 0xFFFF),
+                            static_cast<uint16_t>(width), bytes);
+  AVar->SetWriteReq(false);
+  return ok;
+}
