@@ -1,0 +1,338 @@
+#include "controller/uTarvo.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "data/uZipFile.h"
+#include "protocol/uQLink.h"
+
+namespace {
+
+// Empties the borrowed tag lists when Read leaves, also by an exception: between calls
+// the caller may free its tags, and nothing here may point at them then.
+class TBorrowedTags {
+ public:
+  TBorrowedTags(TTagVarList& a, TTagVarList& b) : fA(a), fB(b) {}
+  ~TBorrowedTags() {
+    fA.ClearWithoutFreeing();
+    fB.ClearWithoutFreeing();
+  }
+  TBorrowedTags(const TBorrowedTags&) = delete;
+  TBorrowedTags& operator=(const TBorrowedTags&) = delete;
+
+ private:
+  TTagVarList& fA;
+  TTagVarList& fB;
+};
+
+bool Binds(const TTarvoVar& V, const TTagVar& T, int32_t NAD) {
+  return T.NAD() == NAD && V.Name() == T.Name() && V.ArrayCount() > T.ArrayIndex() &&
+         V.Scope() == vsGlobal &&
+         (V.ArrayIndex() == T.ArrayIndex() || (T.ArrayIndex() < 0 && V.ArrayIndex() == 0));
+}
+
+}  // namespace
+
+// ---- TTarvo --------------------------------------------------------------------------
+
+TTarvo::TTarvo() : TTarvo(std::make_unique<TCommunicator>()) {}
+
+TTarvo::TTarvo(int32_t aNAD) : TTarvo() {
+  SetNAD(aNAD);
+}
+
+TTarvo::TTarvo(std::unique_ptr<TCommunicator> aComm)
+    : fTarvoVarList(std::make_unique<TTarvoVarList>()),
+      fSelectedVarList(std::make_unique<TTarvoVarList>()),
+      fComm(aComm.get()),
+      fOwnedComm(std::move(aComm)) {
+  fEthAdapterID = fComm->EthAdapter().ID();
+}
+
+TTarvo::~TTarvo() {
+  // A borrowed communicator stays alive but must not keep listening for this object.
+  fComm->Close();
+  fWriteTagVarList.ClearWithoutFreeing();
+  fReadTagVarList.ClearWithoutFreeing();
+}
+
+void TTarvo::SetError(const std::string& Text) {
+  fProgramState = TProgramState::psError;
+  ErrorS = Text;
+}
+
+void TTarvo::Read(TTagVarList& TagVarList) {
+  TBorrowedTags borrowed(fReadTagVarList, fWriteTagVarList);
+  fReadTagVarList.ClearWithoutFreeing();
+  fWriteTagVarList.ClearWithoutFreeing();
+  for (int i = 0; i < TagVarList.Count(); ++i) {
+    TTagVar* tag = TagVarList.Items(i);
+    if (tag->NAD() != fNAD) continue;
+    if (tag->ReadReq()) fReadTagVarList.Add(tag);
+    if (tag->WriteReq()) fWriteTagVarList.Add(tag);
+  }
+  if (fReadTagVarList.Count() == 0 && fWriteTagVarList.Count() == 0) return;
+  // A binding left from an earlier call may point into a variable list that this call
+  // replaces; a tag is bound only by the exchange of the call that reports on it.
+  fReadTagVarList.ClearTarvoVarReferences();
+  fWriteTagVarList.ClearTarvoVarReferences();
+
+  using enum TProgramState;
+  if (fProgramState == psInit) fProgramState = psSocketInit;
+  if (fProgramState == psSocketInit) {
+    if (CheckSocket()) {
+      fProgramState = psConnect;
+    } else {
+      SetError("Cannot open socket!");
+    }
+  }
+  if (fProgramState == psConnect) {
+    if (CheckTarvo()) {
+      fProgramState = psCheckCode;
+    } else {
+      SetError("PLC not responding!");
+    }
+  }
+  if (fProgramState == psCheckCode) {
+    if (CheckProgram()) {
+      fProgramState = psCheckDate;
+    } else {
+      SetError("PLC has no program!");
+    }
+  }
+  if (fProgramState == psCheckDate) {
+    fProgramState = fComm->CheckDateNotChanged() ? psCheckPLCRun : psReadAlc;
+  }
+  if (fProgramState == psReadAlc) {
+    // A parse error leaves from here with the state kept, so the next call reads again.
+    if (CheckAllocation()) {
+      fProgramState = psCheckPLCRun;
+    } else {
+      SetError("ALC data not found!");
+    }
+  }
+  if (fProgramState == psCheckPLCRun) {
+    CheckPLCRun();
+    fProgramState = psRun;
+  }
+  if (fProgramState == psRun) Exchange();
+  if (fProgramState == psError) fProgramState = psSocketInit;
+}
+
+void TTarvo::Exchange() {
+  fProgramState = TProgramState::psCheckCode;
+
+  AssignTarvoVarsToTagVars(fWriteTagVarList);
+  // A text that did not convert left its variable at the last known value; writing that
+  // would put a value on the controller that nobody gave. Its tag's WriteError tells why.
+  for (int i = fSelectedVarList->Count() - 1; i >= 0; --i) {
+    if (fSelectedTags[i]->WriteError().empty()) continue;
+    fSelectedVarList->Remove(fSelectedVarList->Items(i));
+    fSelectedTags.erase(fSelectedTags.begin() + i);
+  }
+  fComm->WriteVars(fSelectedVarList.get());  // a lost write shows in the read-back
+  for (int i = 0; i < fWriteTagVarList.Count(); ++i) fWriteTagVarList.Items(i)->SetWriteReq(false);
+
+  AssignTarvoVarsToTagVars(fReadTagVarList);
+  if (ReadVars()) {
+    CopyValuesToTagVars(fReadTagVarList);
+  } else {
+    SetError("Error reading vars");
+  }
+  fSelectedTags.clear();
+}
+
+bool TTarvo::CheckSocket() {
+  fSockOK = fComm->Open(fEthAdapterID);
+  return fSockOK;
+}
+
+bool TTarvo::CheckTarvo() {
+  fPingOK = fComm->Connect();
+  if (fPingOK) fIP = fComm->TarvoIP();
+  return fPingOK;
+}
+
+bool TTarvo::CheckProgram() {
+  fProgramOK = fComm->CheckCode();
+  return fProgramOK;
+}
+
+bool TTarvo::CheckAllocation() {
+  const bool ok = ReadALC();
+  fAlcOK = ok;
+  return ok;
+}
+
+bool TTarvo::CheckPLCRun() {
+  fRunOK = fComm->CheckIfTarvoIsRunning();
+  return fRunOK;
+}
+
+bool TTarvo::ReadALC() {
+  fSelectedVarList->Clear();
+  fSelectedTags.clear();
+  fTarvoVarList->Clear();
+
+  std::unique_ptr<TMemoryStream> stream;
+  if (!fComm->ReadAlc(stream) || !stream) return false;
+  std::string text;
+  try {
+    TZipFile zip;
+    stream->SetPosition(0);
+    zip.LoadFromStream(*stream);
+    if (zip.Count() == 0) return false;
+    text = zip.GetFileData(0);
+  } catch (const std::exception&) {
+    // A damaged archive or member counts as no allocation file.
+    return false;
+  }
+  if (text.empty()) return false;
+  const std::vector<uint8_t> bytes(text.begin(), text.end());
+  fTarvoVarList->LoadFromStr(SplitLines(DecodeTextBytes(bytes)), fNAD, false);
+  return true;
+}
+
+bool TTarvo::ReadVars() {
+  return fComm->ReadVars(fSelectedVarList.get());
+}
+
+void TTarvo::AssignTarvoVarsToTagVars(TTagVarList& TagVarList) {
+  fSelectedVarList->Clear();
+  fSelectedTags.clear();
+  TagVarList.ClearTarvoVarReferences();
+  for (int v = 0; v < fTarvoVarList->Count(); ++v) {
+    TTarvoVar* V = fTarvoVarList->Items(v);
+    for (int t = 0; t < TagVarList.Count(); ++t) {
+      TTagVar* T = TagVarList.Items(t);
+      if (!Binds(*V, *T, fNAD)) continue;
+      T->SetTarvoVar(V);
+      auto copy = std::make_unique<TTarvoVar>();
+      copy->Assign(V);  // after the setter, so the copy carries a value just applied
+      fSelectedVarList->Add(std::move(copy));
+      fSelectedTags.push_back(T);
+    }
+  }
+}
+
+void TTarvo::CopyValuesToTagVars(TTagVarList& TagVarList) {
+  for (int c = 0; c < fSelectedVarList->Count(); ++c) {
+    const TTarvoVar* C = fSelectedVarList->Items(c);
+    for (int t = 0; t < TagVarList.Count(); ++t) {
+      const TTagVar* T = TagVarList.Items(t);
+      TTarvoVar* V = T->TarvoVar();
+      if (V == nullptr || T->NAD() != fNAD || V->Name() != C->Name() ||
+          V->ArrayIndex() != C->ArrayIndex()) {
+        continue;
+      }
+      // The raw value, so that a real holding no finite number cannot raise here.
+      V->SetTarvoValue(C->TarvoValue());
+      break;
+    }
+  }
+}
+
+bool TTarvo::Disconnect() {
+  return fComm->Disconnect();
+}
+
+bool TTarvo::Reconnect() {
+  fComm->SetTarvoNAD(fNAD);
+  fComm->SetTarvoIP(fIP);
+  const bool ok = fComm->Connect();
+  if (ok) fIP = fComm->TarvoIP();
+  return ok;
+}
+
+void TTarvo::SetNAD(int32_t Value) {
+  if (Value == fNAD) return;
+  fNAD = Value;
+  fComm->SetTarvoNAD(Value);
+}
+
+void TTarvo::SetIP(const std::string& Value) {
+  fIP = Value;
+  fComm->SetTarvoStaticIP(Value);
+}
+
+void TTarvo::SetTarvoVarList(std::unique_ptr<TTarvoVarList> Value) {
+  fSelectedVarList->Clear();
+  fSelectedTags.clear();
+  fTarvoVarList = Value ? std::move(Value) : std::make_unique<TTarvoVarList>();
+}
+
+void TTarvo::SetEthAdapterID(const std::string& Value) {
+  fEthAdapterID = Value;
+  if (Value.empty()) {
+    fComm->EthAdapter().GetDefault();
+  } else {
+    fComm->EthAdapter().SetByID(Value);
+  }
+}
+
+std::string TTarvo::ProgramDate() const {
+  const int32_t packed = fComm->TransferDate();
+  if (packed <= 0) return {};
+  const auto date = static_cast<uint32_t>(packed) >> 16;
+  const auto time = static_cast<uint32_t>(packed) & 0xFFFFu;
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", 1980 + (date >> 9),
+                (date >> 5) & 0x0Fu, date & 0x1Fu, time >> 11, (time >> 5) & 0x3Fu,
+                (time & 0x1Fu) * 2);
+  return text;
+}
+
+void TTarvo::SetComm(TCommunicator* Value) {
+  if (Value == nullptr || Value == fComm) return;
+  fOwnedComm.reset();  // frees the current one unless it was borrowed
+  fComm = Value;
+  fCommonComm = true;
+}
+
+void TTarvo::SetPassword(const std::string& Value) {
+  fPassword = Value;
+  fComm->SetPasswordCRC(PasswordHashUtf8(Value, 0));
+}
+
+// ---- TTarvoList ----------------------------------------------------------------------
+
+int TTarvoList::Add(std::unique_ptr<TTarvo> AItem) {
+  FItems.push_back(AItem.release());
+  return Count() - 1;
+}
+
+int TTarvoList::AddNewTarvoByNAD(int32_t ANAD) {
+  return Add(std::make_unique<TTarvo>(ANAD));
+}
+
+TTarvo* TTarvoList::Items(int Index) const {
+  if (Index < 0 || Index >= Count()) return nullptr;
+  return FItems[static_cast<size_t>(Index)];
+}
+
+TTarvo* TTarvoList::GetByNAD(int32_t NAD) const {
+  for (auto it = FItems.rbegin(); it != FItems.rend(); ++it) {
+    if ((*it)->NAD() == NAD) return *it;
+  }
+  return nullptr;
+}
+
+int TTarvoList::IndexOf(const TTarvo* AItem) const {
+  for (int i = 0; i < Count(); ++i) {
+    if (FItems[static_cast<size_t>(i)] == AItem) return i;
+  }
+  return -1;
+}
+
+int TTarvoList::Remove(TTarvo* AItem) {
+  const int index = IndexOf(AItem);
+  if (index >= 0) FItems.erase(FItems.begin() + index);
+  return index;
+}
+
+void TTarvoList::Clear() {
+  while (!FItems.empty()) {
+    delete FItems.back();
+    FItems.pop_back();
+  }
+}

@@ -1,0 +1,142 @@
+// TTarvo: the link to one controller. It walks socket, ping, program, transfer date,
+// allocation file and run checks, binds tags to the controller's variables, and writes and
+// reads their values in as few requests as the protocol allows. TTarvoList holds them all.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "comm/uCommunication.h"
+#include "data/uTagVars.h"
+#include "data/uTarvoVars.h"
+
+// Scoped, because the status answer's TPLCStatus already claims psRun in this namespace.
+enum class TProgramState : uint8_t {
+  psInit = 0,
+  psSocketInit = 1,
+  psConnect = 2,
+  psCheckCode = 3,
+  psReadAlc = 4,
+  psCheckPLCRun = 5,
+  psSendParam = 6,  // declared; nothing enters it
+  psRun = 7,
+  psCheckDate = 8,
+  psError = 9,
+};
+
+class TTarvo {
+ public:
+  // A new communicator with its own defaults; NAD -1 until set.
+  TTarvo();
+  explicit TTarvo(int32_t aNAD);
+  // Tests hand in a communicator built on an in-memory endpoint.
+  explicit TTarvo(std::unique_ptr<TCommunicator> aComm);
+  virtual ~TTarvo();
+  TTarvo(const TTarvo&) = delete;
+  TTarvo& operator=(const TTarvo&) = delete;
+
+  // Keeps the tags of this NAD, writes those with a write request, reads those with a read
+  // request, and leaves the values in the variables the tags are bound to. A tag whose
+  // write text does not convert for its variable's type is not written: its WriteError()
+  // says why. An allocation file that does not parse raises EAlcParseError.
+  void Read(TTagVarList& TagVarList);
+
+  bool CheckSocket();
+  bool CheckTarvo();
+  bool CheckProgram();
+  bool CheckAllocation();
+  bool CheckPLCRun();
+  bool ReadALC();
+  bool ReadVars();
+  void AssignTarvoVarsToTagVars(TTagVarList& TagVarList);
+  void CopyValuesToTagVars(TTagVarList& TagVarList);
+  bool Disconnect();
+  bool Reconnect();
+
+  int32_t NAD() const { return fNAD; }
+  void SetNAD(int32_t Value);
+  const std::string& IP() const { return fIP; }
+  void SetIP(const std::string& Value);
+  int Port() const { return fComm->TarvoPort(); }
+  void SetPort(int Value) { fComm->SetTarvoPort(Value); }
+  bool DirectConnection() const { return fComm->DirectConnection(); }
+  void SetDirectConnection(bool Value) { fComm->SetDirectConnection(Value); }
+  TTarvoVarList* TarvoVarList() const { return fTarvoVarList.get(); }
+  void SetTarvoVarList(std::unique_ptr<TTarvoVarList> Value);
+  // The adapter the endpoint opens on. Selecting does not open anything; an ID the PC does
+  // not have makes the next socket check fail instead of falling back to another adapter.
+  const std::string& EthAdapterID() const { return fEthAdapterID; }
+  void SetEthAdapterID(const std::string& Value);
+  bool RunOK() const { return fRunOK; }
+  bool AlcOK() const { return fAlcOK; }
+  bool ProgramOK() const { return fProgramOK; }
+  bool PingOK() const { return fPingOK; }
+  bool SockOK() const { return fSockOK; }
+  // The program's transfer date as "YYYY-MM-DD hh:mm:ss"; empty when none is known.
+  std::string ProgramDate() const;
+  bool StatusTested() const { return fStatusTested; }
+  void SetStatusTested(bool Value) { fStatusTested = Value; }
+  TCommunicator* Comm() const { return fComm; }
+  // Borrows the communicator: it is closed, not freed, with this object.
+  void SetComm(TCommunicator* Value);
+  const std::string& Password() const { return fPassword; }
+  void SetPassword(const std::string& Value);
+  const std::string& RTCString() const { return fRTCString; }
+  void SetRTCString(const std::string& Value) { fRTCString = Value; }
+  TProgramState ProgramState() const { return fProgramState; }
+
+  std::string ErrorS;
+
+ private:
+  void SetError(const std::string& Text);
+  void Exchange();
+
+  int32_t fNAD = -1;
+  std::string fIP;
+  std::unique_ptr<TTarvoVarList> fTarvoVarList;
+  std::unique_ptr<TTarvoVarList> fSelectedVarList;
+  // The tag each copy of fSelectedVarList was made for, in the same order.
+  std::vector<TTagVar*> fSelectedTags;
+  TTagVarList fWriteTagVarList;  // borrowed tags: emptied without freeing
+  TTagVarList fReadTagVarList;   // borrowed tags: emptied without freeing
+  TProgramState fProgramState = TProgramState::psInit;
+  bool fAlcOK = false;
+  bool fRunOK = false;
+  bool fProgramOK = false;
+  bool fPingOK = false;
+  bool fSockOK = false;
+  TCommunicator* fComm = nullptr;
+  std::unique_ptr<TCommunicator> fOwnedComm;
+  bool fStatusTested = false;
+  std::string fPassword;
+  std::string fRTCString;
+  bool fCommonComm = false;
+  std::string fEthAdapterID;
+};
+
+// The controllers, in insertion order; the list owns them.
+class TTarvoList {
+ public:
+  TTarvoList() = default;
+  virtual ~TTarvoList() { Clear(); }
+  TTarvoList(const TTarvoList&) = delete;
+  TTarvoList& operator=(const TTarvoList&) = delete;
+
+  int Add(std::unique_ptr<TTarvo> AItem);
+  int AddNewTarvoByNAD(int32_t ANAD);
+  int Count() const { return static_cast<int>(FItems.size()); }
+  const std::vector<TTarvo*>& List() const { return FItems; }
+  TTarvo* Items(int Index) const;
+  // The last controller with that NAD, or nullptr.
+  TTarvo* GetByNAD(int32_t NAD) const;
+  int IndexOf(const TTarvo* AItem) const;
+  // Unlinks the first occurrence without freeing it; the caller takes it over.
+  int Remove(TTarvo* AItem);
+  void Clear();
+  void ClearWithoutFreeing() { FItems.clear(); }
+
+ private:
+  std::vector<TTarvo*> FItems;
+};
