@@ -16,14 +16,14 @@ namespace sim {
 
 // Ways a controller misbehaves on purpose. They apply to every answer it sends.
 struct TSimFaults {
-  double DropProbability = 0;  // 0..1: chance that an answer is not sent at all
-  int DelayMs = 0;             // every answer leaves this many milliseconds late
-  bool Duplicate = false;      // the answer datagram is sent twice
-  bool Split = false;          // the answer is cut into two datagrams
-  bool TwoFrames = false;      // one datagram holds the answer followed by a copy of it
+  double DropProbability = 0;    // 0..1: chance that an answer is not sent at all
+  int DelayMs = 0;               // every answer leaves this many milliseconds late
+  bool Duplicate = false;        // the answer datagram is sent twice
+  bool Split = false;            // the answer is cut into two datagrams
+  bool TwoFrames = false;        // one datagram holds the answer followed by a copy of it
   bool CorruptChecksum = false;  // the answer's checksum is wrong
-  int NegativeCode = 0;  // 0: none; else every request is answered with this direction
-                         // code and an empty body
+  int NegativeCode = 0;          // 0: none; else every request is answered with this direction
+                                 // code and an empty body
 };
 
 // One request as a controller received it (only requests addressed to it: its own NAD
@@ -76,8 +76,9 @@ struct TSimVar {
   std::string Type;   // "bit", "word", "int", "long", "real", "timer", "const", ...
   std::string Name;
   std::string Description;
-  // Raw initial value of every element (IEEE single bit pattern for reals).
-  uint32_t Initial = 0;
+  // Raw initial value of each element (IEEE single bit pattern for reals); elements
+  // beyond the list start at 0.
+  std::vector<uint32_t> Initial;
 
   // Global and of one of the five types that live in data memory.
   bool InDataMemory() const;
@@ -172,8 +173,8 @@ class TSimController {
   void InstallProgram(const std::string& alcText, const std::vector<TSimVar>& vars);
   void BuildCodeMemory();
   void LoadInitialValues();
-  void Refresh();          // brings clock, scan figures and pending requests up to date
-  void AfterWrite();       // reacts to request variables written
+  void Refresh();     // brings clock, scan figures and pending requests up to date
+  void AfterWrite();  // reacts to request variables written
   const TPlacedVar* Find(const std::string& name) const;
   std::optional<uint32_t> Get(const std::string& name, int index = 0) const;
   void Set(const std::string& name, uint32_t raw, int index = 0);
@@ -195,7 +196,7 @@ class TSimController {
   bool fWithoutAlc = false;
   bool fRunning = true;
   uint8_t fSysStatus = ssKernel;
-  int32_t fTransferDate = 0;
+  int64_t fProgramTime = 0;  // time_t of the last program transfer
   std::vector<uint8_t> fCode;
   std::vector<uint8_t> fData;
   std::vector<uint8_t> fEeprom;  // image of data memory as last stored

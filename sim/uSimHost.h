@@ -61,16 +61,17 @@ class TSimHost {
   struct TPending;
   void Serve();
   void Receive(int index);
-  void Dispatch(int controller, int socketIndex, const TSimReply& reply,
-                const std::string& peerIP, int peerPort);
+  void Dispatch(int controller, int socketIndex, const TSimReply& reply, const std::string& peerIP,
+                int peerPort);
   void SendNow(int fd, const std::vector<uint8_t>& datagram, const std::string& peerIP,
                int peerPort);
   void CloseAll();
 
   TSimHostOptions fOptions;
   std::vector<std::unique_ptr<TSimController>> fControllers;
-  std::vector<TSocket> fSockets;  // one per controller, then the wildcard socket
+  std::vector<TSocket> fSockets;   // one per controller, then the wildcard socket
   std::vector<TPending> fPending;  // delayed datagrams, a heap ordered by due time
+  uint64_t fSequence = 0;
   int fPort = 0;
   int fEpoll = -1;
   int fWake = -1;  // eventfd that ends the serving thread

@@ -1,6 +1,101 @@
-// varnel-sim: placeholder until the simulator host lands.
+// varnel-sim: simulated controllers on loopback addresses, for trying the tool without
+// hardware. Runs until SIGINT or SIGTERM.
+#include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
-int main() {
-  std::puts("varnel-sim: not built yet");
-  return 1;
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "sim/uSimHost.h"
+
+namespace {
+
+// Allocation files are a few kilobytes; anything near this is no allocation file.
+constexpr std::streamoff kMaxAlcFileBytes = 8 * 1024 * 1024;
+
+bool ReadFile(const std::string& path, std::string& text, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot open " + path;
+    return false;
+  }
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < 0 || size > kMaxAlcFileBytes) {
+    error = path + " is no allocation file (too large)";
+    return false;
+  }
+  in.seekg(0);
+  std::ostringstream s;
+  s << in.rdbuf();
+  text = s.str();
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Simulated Tarvo controllers on loopback addresses"};
+  sim::TSimHostOptions o;
+  o.Port = 8442;
+  int64_t baseNad = o.BaseNAD;
+  std::string alcFile;
+  app.add_option("--controllers", o.Controllers, "Number of controllers")
+      ->check(CLI::Range(1, 100000));
+  app.add_option("--base-nad", baseNad, "NAD of the first controller; the next count up")
+      ->check(CLI::Range(int64_t{1}, int64_t{0xFFFFFFFF}));
+  app.add_option("--port", o.Port, "UDP port of every controller (0: pick a free one)")
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--password", o.Password, "Password the controllers require");
+  app.add_option("--first-ip", o.FirstIP, "Address of the first controller (127.0.0.0/8)");
+  app.add_flag("--stopped", o.Stopped, "PLCs stopped");
+  app.add_flag("--no-program", o.NoProgram, "No PLC program");
+  app.add_flag("--no-alc", o.NoAlc, "Program without allocation file");
+  app.add_option("--alc", alcFile, "Serve this allocation file instead of the built-in one")
+      ->check(CLI::ExistingFile);
+  app.add_option("--drop", o.Faults.DropProbability, "Probability (0-1) that an answer is lost")
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--delay", o.Faults.DelayMs, "Delay every answer by MS milliseconds")
+      ->check(CLI::Range(0, 600000));
+  app.add_flag("--duplicate", o.Faults.Duplicate, "Send every answer twice");
+  app.add_flag("--split", o.Faults.Split, "Split every answer over two datagrams");
+  app.add_flag("--two-frames", o.Faults.TwoFrames, "Two copies of the answer in one datagram");
+  app.add_flag("--corrupt", o.Faults.CorruptChecksum, "Answer with a wrong checksum");
+  app.add_option("--negative", o.Faults.NegativeCode,
+                 "Answer every request with this response code (2-255)")
+      ->check(CLI::Range(0, 255));
+  CLI11_PARSE(app, argc, argv);
+  o.BaseNAD = static_cast<uint32_t>(baseNad);
+
+  if (!alcFile.empty()) {
+    std::string error;
+    if (!ReadFile(alcFile, o.AlcText, error)) {
+      std::cerr << "varnel-sim: " << error << "\n";
+      return 1;
+    }
+  }
+
+  // The serving thread inherits the mask, so the signals reach sigwait below only.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  sim::TSimHost host(o);
+  std::string error;
+  if (!host.Start(&error)) {
+    std::cerr << "varnel-sim: " << error << "\n";
+    return 1;
+  }
+  for (int i = 0; i < host.Count(); ++i)
+    std::printf("NAD %u at %s:%d\n", host.Controller(i).NAD(), host.Controller(i).IP().c_str(),
+                host.Port());
+  std::fflush(stdout);
+
+  int signal = 0;
+  sigwait(&signals, &signal);
+  host.Stop();
+  return 0;
 }

@@ -1,0 +1,687 @@
+#include "sim/uSimController.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+#include "protocol/uQLink.h"
+#include "sim/uSimAlc.h"
+#include "sim/uSimZip.h"
+
+namespace sim {
+
+namespace {
+
+// An answer body may fill a whole frame: L is at most 1024, two of it for the header.
+constexpr uint32_t kMaxBody = kMaxFrameLength - 2;
+// The request log keeps the most recent requests only, so that a long run stays bounded.
+constexpr size_t kMaxRecorded = 20000;
+constexpr uint32_t kCodeMinSize = 0x40000;
+constexpr uint32_t kDirAddress = 0x20100;
+constexpr uint32_t kProgramAddress = 0x20400;
+constexpr uint32_t kProgramSize = 1024;
+constexpr uint16_t kHeaderMagic = 0xCEB5;
+constexpr uint32_t kPasswordHashField = kCodeHeaderAddress + 112;
+constexpr uint32_t kTransferDateField = kCodeHeaderAddress + 12;
+
+enum : uint8_t {
+  cmdStartLoader = 0x00,
+  cmdStartKernel = 0x01,
+  cmdPing = 0x10,
+  cmdReadStatus = 0x11,
+  cmdReadLoaderHeader = 0x12,
+  cmdReadKernelHeader = 0x13,
+  cmdFlashInit = 0x20,
+  cmdReadCode = 0x21,
+  cmdWriteCode = 0x22,
+  cmdDataInit = 0x30,
+  cmdReadData = 0x31,
+  cmdWriteData = 0x32,
+  cmdReadRandom = 0x33,
+  cmdWriteRandom = 0x34,
+  cmdStartPLC = 0x40,
+  cmdStopPLC = 0x41,
+  cmdIEXMessages = 0x80,
+};
+
+uint32_t Get16(const uint8_t* p) {
+  return p[0] | (p[1] << 8);
+}
+uint32_t Get32(const uint8_t* p) {
+  return Get16(p) | (Get16(p + 2) << 16);
+}
+void Put16(uint8_t* p, uint32_t v) {
+  p[0] = v & 0xFF;
+  p[1] = (v >> 8) & 0xFF;
+}
+void Put32(uint8_t* p, uint32_t v) {
+  Put16(p, v & 0xFFFF);
+  Put16(p + 2, v >> 16);
+}
+void Append16(std::vector<uint8_t>& out, uint32_t v) {
+  out.push_back(v & 0xFF);
+  out.push_back((v >> 8) & 0xFF);
+}
+void Append32(std::vector<uint8_t>& out, uint32_t v) {
+  Append16(out, v & 0xFFFF);
+  Append16(out, v >> 16);
+}
+
+int32_t DosDateTime(time_t t) {
+  tm lt{};
+  localtime_r(&t, &lt);
+  const uint32_t date =
+      ((std::max(lt.tm_year + 1900, 1980) - 1980) << 9) | ((lt.tm_mon + 1) << 5) | lt.tm_mday;
+  const uint32_t time = (lt.tm_hour << 11) | (lt.tm_min << 5) | (lt.tm_sec / 2);
+  return static_cast<int32_t>((date << 16) | time);
+}
+
+bool HeaderValid(const std::vector<uint8_t>& code) {
+  const uint8_t* h = code.data() + kCodeHeaderAddress;
+  return Get16(h) == 0 && Get16(h + 2) == kHeaderMagic;
+}
+
+// Stand-in for compiled code: only its size and that it is not blank matter.
+std::vector<uint8_t> ProgramImage() {
+  std::vector<uint8_t> image(kProgramSize);
+  uint32_t x = 0x2545F491;
+  for (uint8_t& b : image) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(x >> 16);
+  }
+  return image;
+}
+
+uint32_t AlignUp(uint32_t v, uint32_t to) {
+  return (v + to - 1) / to * to;
+}
+
+void PutDirEntry(uint8_t* p, const std::string& name, uint32_t address, uint32_t size) {
+  std::memset(p, 0, kDirEntrySize);
+  std::memcpy(p, name.data(), std::min<size_t>(name.size(), 32));
+  Put16(p + 32, static_cast<uint32_t>(std::min<size_t>(name.size(), 32)));
+  Put32(p + 34, address);
+  Put32(p + 38, size);
+}
+
+}  // namespace
+
+TSimController::TSimController(uint32_t nad, std::string ip, std::string password)
+    : fNAD(nad),
+      fIP(std::move(ip)),
+      fPasswordCRC(PasswordHashUtf8(password)),
+      fRandom(nad),
+      fData(kDataMemorySize, 0),
+      fStarted(std::chrono::steady_clock::now()) {
+  const std::vector<TSimVar> vars = DefaultVars();
+  InstallProgram(MakeAlcText(vars, fNAD), vars);
+}
+
+uint16_t TSimController::PasswordCRC() const {
+  std::lock_guard lock(fMutex);
+  return fPasswordCRC;
+}
+
+void TSimController::SetPassword(const std::string& password) {
+  std::lock_guard lock(fMutex);
+  fPasswordCRC = PasswordHashUtf8(password);
+  if (HeaderValid(fCode)) Put16(fCode.data() + kPasswordHashField, fPasswordCRC);
+}
+
+TSimFaults TSimController::Faults() const {
+  std::lock_guard lock(fMutex);
+  return fFaults;
+}
+
+void TSimController::SetFaults(const TSimFaults& faults) {
+  std::lock_guard lock(fMutex);
+  fFaults = faults;
+}
+
+// ---- program ------------------------------------------------------------------------
+
+void TSimController::ReplaceProgram(const std::string& alcText) {
+  std::lock_guard lock(fMutex);
+  InstallProgram(alcText, ParseAlcText(alcText));
+}
+
+void TSimController::ReplaceProgram(const std::vector<TSimVar>& vars) {
+  std::lock_guard lock(fMutex);
+  InstallProgram(MakeAlcText(vars, fNAD), vars);
+}
+
+void TSimController::ClearProgram() {
+  std::lock_guard lock(fMutex);
+  fProgramInstalled = false;
+  BuildCodeMemory();
+}
+
+void TSimController::SetWithoutAlc(bool withoutAlc) {
+  std::lock_guard lock(fMutex);
+  fWithoutAlc = withoutAlc;
+  BuildCodeMemory();
+}
+
+void TSimController::SetRunning(bool running) {
+  std::lock_guard lock(fMutex);
+  fRunning = running;
+}
+
+bool TSimController::HasProgram() const {
+  std::lock_guard lock(fMutex);
+  return HeaderValid(fCode);
+}
+
+uint8_t TSimController::PlcStatus() const {
+  std::lock_guard lock(fMutex);
+  if (!HeaderValid(fCode)) return psNoValidProgram;
+  return fSysStatus == ssKernel && fRunning ? psRun : psStop;
+}
+
+uint8_t TSimController::SysStatus() const {
+  std::lock_guard lock(fMutex);
+  return fSysStatus;
+}
+
+int32_t TSimController::TransferDate() const {
+  std::lock_guard lock(fMutex);
+  return HeaderValid(fCode) ? static_cast<int32_t>(Get32(fCode.data() + kTransferDateField)) : 0;
+}
+
+std::string TSimController::AlcText() const {
+  std::lock_guard lock(fMutex);
+  return fAlcText;
+}
+
+std::vector<TSimVar> TSimController::Vars() const {
+  std::lock_guard lock(fMutex);
+  return fVars;
+}
+
+void TSimController::InstallProgram(const std::string& alcText, const std::vector<TSimVar>& vars) {
+  fAlcText = alcText;
+  fVars = vars;
+  // A reader tells programs apart by their transfer date, whose clock ticks in two
+  // seconds: a program replaced within that time still gets a later date.
+  fProgramTime = std::max<int64_t>(std::time(nullptr), fProgramTime + 2);
+  fProgramInstalled = true;
+
+  fPlaced.clear();
+  for (const TSimVar& v : fVars) {
+    if (!v.InDataMemory() || v.Count <= 0) continue;
+    const int64_t first = static_cast<int64_t>(v.Address) + v.Offset;
+    const int64_t end = first + static_cast<int64_t>(v.Count - 1) * v.Size + v.Width();
+    if (first < 0 || end > kDataMemorySize || v.Size < 0) continue;
+    fPlaced.push_back(
+        {v.Name, static_cast<uint32_t>(first), v.Size, v.Width(), v.Count, v.IsUser()});
+  }
+  std::fill(fData.begin(), fData.end(), 0);
+  LoadInitialValues();
+  fEeprom = fData;
+  fEeLoadPending = false;
+  fScanTimeMax = 0;
+  BuildCodeMemory();
+}
+
+void TSimController::LoadInitialValues() {
+  for (const TSimVar& v : fVars) {
+    const TPlacedVar* p = Find(v.Name);
+    // Only the first of two equally named variables is reachable by name.
+    if (p == nullptr || p->Address != v.Address + v.Offset) continue;
+    for (int i = 0; i < p->Count; ++i)
+      SetRaw(p->Address + i * p->Size, p->Width,
+             i < static_cast<int>(v.Initial.size()) ? v.Initial[i] : 0);
+  }
+}
+
+void TSimController::BuildCodeMemory() {
+  fCode.assign(kCodeMinSize, 0xFF);
+  uint8_t* header = fCode.data() + kCodeHeaderAddress;
+  if (!fProgramInstalled) {
+    std::memset(header, 0, kCodeHeaderSize);
+    return;
+  }
+  const int32_t date = DosDateTime(static_cast<time_t>(fProgramTime));
+  const std::vector<uint8_t> program = ProgramImage();
+  std::vector<uint8_t> zip;
+  if (!fWithoutAlc) zip = MakeZip("program.alc", fAlcText, static_cast<uint32_t>(date));
+  const uint32_t zipAddress = AlignUp(kProgramAddress + kProgramSize, 256);
+  const uint32_t fileCount = fWithoutAlc ? 1 : 2;
+
+  const uint32_t end = zipAddress + static_cast<uint32_t>(zip.size());
+  if (end > fCode.size()) fCode.resize(AlignUp(end, 256), 0xFF);
+  header = fCode.data() + kCodeHeaderAddress;
+  std::memset(header, 0, kCodeHeaderSize);
+  std::copy(program.begin(), program.end(), fCode.begin() + kProgramAddress);
+  std::copy(zip.begin(), zip.end(), fCode.begin() + zipAddress);
+
+  Put16(header + 2, kHeaderMagic);
+  Put16(header + 6, FrameChecksum(program.data(), static_cast<int>(program.size()), 0));
+  Put16(header + 8, FrameChecksum(reinterpret_cast<const uint8_t*>(fAlcText.data()),
+                                  static_cast<int>(std::min<size_t>(fAlcText.size(), 1 << 30)), 0));
+  Put32(header + 12, static_cast<uint32_t>(date));
+  Put16(header + 16, (kProgramSize + static_cast<uint32_t>(zip.size())) & 0xFFFF);
+  Put16(header + 18, 1);   // tasks
+  Put16(header + 22, 2);   // sockets
+  Put16(header + 30, 2);   // ethernet sockets
+  Put16(header + 56, 10);  // scan overrun limit, ms
+  Put32(header + 64, kDirAddress);
+  Put16(header + 68, fileCount);
+  Put16(header + 72, 9600);  // com1 baud rate
+  Put16(header + 74, 8);     // com1 data bits
+  Put16(header + 110, fPasswordCRC != 0 ? 1 : 0);
+  Put16(header + 112, fPasswordCRC);
+  Put16(header + 4, FrameChecksum(header + 6, kCodeHeaderSize - 6, 0));
+
+  uint8_t* dir = fCode.data() + kDirAddress;
+  PutDirEntry(dir, "program.bin", kProgramAddress, kProgramSize);
+  if (!fWithoutAlc)
+    PutDirEntry(dir + kDirEntrySize, "alc.zip", zipAddress, static_cast<uint32_t>(zip.size()));
+}
+
+// ---- variables ----------------------------------------------------------------------
+
+const TSimController::TPlacedVar* TSimController::Find(const std::string& name) const {
+  for (const TPlacedVar& p : fPlaced)
+    if (p.Name == name) return &p;
+  return nullptr;
+}
+
+uint32_t TSimController::GetRaw(uint32_t address, int width) const {
+  uint32_t v = 0;
+  for (int i = width - 1; i >= 0; --i) v = (v << 8) | fData[(address + i) & 0xFFFF];
+  return v;
+}
+
+void TSimController::SetRaw(uint32_t address, int width, uint32_t raw) {
+  for (int i = 0; i < width; ++i) fData[(address + i) & 0xFFFF] = (raw >> (8 * i)) & 0xFF;
+}
+
+std::optional<uint32_t> TSimController::Get(const std::string& name, int index) const {
+  const TPlacedVar* p = Find(name);
+  if (p == nullptr || index < 0 || index >= p->Count) return std::nullopt;
+  return GetRaw(p->Address + index * p->Size, p->Width);
+}
+
+void TSimController::Set(const std::string& name, uint32_t raw, int index) {
+  const TPlacedVar* p = Find(name);
+  if (p == nullptr || index < 0 || index >= p->Count) return;
+  SetRaw(p->Address + index * p->Size, p->Width, raw);
+}
+
+bool TSimController::CopyEeprom(bool store) {
+  for (const TPlacedVar& p : fPlaced) {
+    if (!p.User) continue;
+    for (int i = 0; i < p.Count; ++i) {
+      const uint32_t a = p.Address + i * p.Size;
+      for (int b = 0; b < p.Width; ++b) {
+        if (store)
+          fEeprom[a + b] = fData[a + b];
+        else
+          fData[a + b] = fEeprom[a + b];
+      }
+    }
+  }
+  return true;
+}
+
+void TSimController::Refresh() {
+  using namespace std::chrono;
+  const auto now = steady_clock::now();
+  if (fEeLoadPending && now >= fEeLoadDue) {
+    CopyEeprom(false);
+    Set("ee_read_req", 0);
+    fEeLoadPending = false;
+  }
+
+  const time_t clock = system_clock::to_time_t(system_clock::now() + fClockOffset);
+  tm lt{};
+  localtime_r(&clock, &lt);
+  Set("rtc_year", lt.tm_year + 1900);
+  Set("rtc_month", lt.tm_mon + 1);
+  Set("rtc_date", lt.tm_mday);
+  Set("rtc_hour", lt.tm_hour);
+  Set("rtc_min", lt.tm_min);
+  Set("rtc_sec", lt.tm_sec);
+  Set("rtc_weekday", lt.tm_wday);
+
+  const bool running = HeaderValid(fCode) && fSysStatus == ssKernel && fRunning;
+  if (!running) {
+    Set("scan_frequency", 0);
+    return;
+  }
+  // Figures that wander the way a loaded controller's do, without any timer.
+  const auto ms = static_cast<uint64_t>(duration_cast<milliseconds>(now - fStarted).count());
+  const uint32_t scanTime = 380 + static_cast<uint32_t>((ms / 7) % 140);
+  fScanTimeMax = std::max(fScanTimeMax, scanTime + 95);
+  Set("scan_frequency", 1000000 / (scanTime + 600));
+  Set("scan_time", scanTime);
+  Set("scan_time_max", fScanTimeMax);
+  Set("scan_overrun", static_cast<uint32_t>(ms / 45000));
+}
+
+void TSimController::AfterWrite() {
+  if (Get("rtc_write_req").value_or(0) != 0) {
+    const auto y = Get("rtc_year"), mo = Get("rtc_month"), d = Get("rtc_date"), h = Get("rtc_hour"),
+               mi = Get("rtc_min"), s = Get("rtc_sec");
+    if (y && mo && d && h && mi && s && *y >= 1970 && *y <= 2099 && *mo >= 1 && *mo <= 12 &&
+        *d >= 1 && *d <= 31 && *h <= 23 && *mi <= 59 && *s <= 59) {
+      tm t{};
+      t.tm_year = static_cast<int>(*y) - 1900;
+      t.tm_mon = static_cast<int>(*mo) - 1;
+      t.tm_mday = static_cast<int>(*d);
+      t.tm_hour = static_cast<int>(*h);
+      t.tm_min = static_cast<int>(*mi);
+      t.tm_sec = static_cast<int>(*s);
+      t.tm_isdst = -1;
+      const time_t target = mktime(&t);
+      // mktime rolls 31 April over into May; a clock refuses such a date.
+      if (target != static_cast<time_t>(-1) && t.tm_mday == static_cast<int>(*d))
+        fClockOffset = std::chrono::seconds(target - std::time(nullptr));
+    }
+    Set("rtc_write_req", 0);
+  }
+  if (Get("ee_write_req").value_or(0) != 0) {
+    if (Get("ee_write_magic").value_or(0) == kEepromWriteMagic) CopyEeprom(true);
+    Set("ee_write_req", 0);
+    Set("ee_write_magic", 0);
+  }
+  if (Get("ee_read_req").value_or(0) != 0 && !fEeLoadPending) {
+    if (fEepromLoadDelayMs <= 0) {
+      CopyEeprom(false);
+      Set("ee_read_req", 0);
+    } else {
+      fEeLoadPending = true;
+      fEeLoadDue = std::chrono::steady_clock::now() + std::chrono::milliseconds(fEepromLoadDelayMs);
+    }
+  }
+}
+
+std::optional<uint32_t> TSimController::ReadVar(const std::string& name, int index) {
+  std::lock_guard lock(fMutex);
+  Refresh();
+  return Get(name, index);
+}
+
+bool TSimController::WriteVar(const std::string& name, int index, uint32_t raw) {
+  std::lock_guard lock(fMutex);
+  const TPlacedVar* p = Find(name);
+  if (p == nullptr || index < 0 || index >= p->Count) return false;
+  Set(name, raw, index);
+  AfterWrite();
+  return true;
+}
+
+std::optional<uint16_t> TSimController::VarAddress(const std::string& name, int index) const {
+  std::lock_guard lock(fMutex);
+  const TPlacedVar* p = Find(name);
+  if (p == nullptr || index < 0 || index >= p->Count) return std::nullopt;
+  return static_cast<uint16_t>(p->Address + index * p->Size);
+}
+
+std::vector<uint8_t> TSimController::ReadDataMemory(uint32_t address, uint32_t count) {
+  std::lock_guard lock(fMutex);
+  Refresh();
+  if (address >= kDataMemorySize) return {};
+  count = std::min(count, kDataMemorySize - address);
+  return {fData.begin() + address, fData.begin() + address + count};
+}
+
+void TSimController::WriteDataMemory(uint32_t address, const std::vector<uint8_t>& bytes) {
+  std::lock_guard lock(fMutex);
+  for (size_t i = 0; i < bytes.size() && address + i < kDataMemorySize; ++i)
+    fData[address + i] = bytes[i];
+  AfterWrite();
+}
+
+std::vector<uint8_t> TSimController::ReadCodeMemory(uint32_t address, uint32_t count) const {
+  std::lock_guard lock(fMutex);
+  if (address >= fCode.size()) return {};
+  count = static_cast<uint32_t>(std::min<size_t>(count, fCode.size() - address));
+  return {fCode.begin() + address, fCode.begin() + address + count};
+}
+
+std::chrono::seconds TSimController::ClockOffset() const {
+  std::lock_guard lock(fMutex);
+  return fClockOffset;
+}
+
+void TSimController::SetClockOffset(std::chrono::seconds offset) {
+  std::lock_guard lock(fMutex);
+  fClockOffset = offset;
+}
+
+void TSimController::SetEepromLoadDelay(int ms) {
+  std::lock_guard lock(fMutex);
+  fEepromLoadDelayMs = ms;
+}
+
+// ---- requests -----------------------------------------------------------------------
+
+std::vector<TSimRequest> TSimController::Requests() const {
+  std::lock_guard lock(fMutex);
+  return fRequests;
+}
+
+void TSimController::ClearRequests() {
+  std::lock_guard lock(fMutex);
+  fRequests.clear();
+}
+
+TSimReply TSimController::HandleDatagram(const uint8_t* data, size_t size,
+                                         const std::string& peerIP, int peerPort, bool broadcast) {
+  TSimReply reply;
+  std::string buffer = BytesToHex(data, size);
+  std::lock_guard lock(fMutex);
+  reply.DelayMs = std::max(fFaults.DelayMs, 0);
+  std::string frameText, bodyText;
+  uint32_t from, to;
+  uint8_t direction, type;
+  // Frames sent back to back in one datagram are each answered; the first thing that is
+  // no frame ends the datagram.
+  while (DecodeFrame(buffer, frameText, from, to, direction, type, bodyText)) {
+    if (to != fNAD && to != 0) continue;
+    if (direction != md_REQ || type != mt_COMMAND) continue;
+    uint8_t body[kMaxFrameLength];
+    int count = 0;
+    if (!HexToBytes(bodyText, body, sizeof body, count) || count < 3) continue;
+    TSimRequest req;
+    req.FromNAD = from;
+    req.ToNAD = to;
+    req.Direction = direction;
+    req.Type = type;
+    req.Command = body[0];
+    req.Params.assign(body + 1, body + count - 2);
+    req.PasswordHash = static_cast<uint16_t>(Get16(body + count - 2));
+    req.Broadcast = broadcast;
+    req.PeerIP = peerIP;
+    req.PeerPort = peerPort;
+    if (fRequests.size() >= kMaxRecorded)
+      fRequests.erase(fRequests.begin(), fRequests.begin() + kMaxRecorded / 2);
+    fRequests.push_back(req);
+    ApplyFaults(Answer(req), reply);
+  }
+  return reply;
+}
+
+std::vector<uint8_t> TSimController::Answer(const TSimRequest& req) {
+  uint8_t direction = md_ACK;
+  std::vector<uint8_t> body;
+  if (fFaults.NegativeCode != 0) {
+    direction = static_cast<uint8_t>(fFaults.NegativeCode);
+  } else if (req.PasswordHash != fPasswordCRC) {
+    direction = md_BADPASS;
+  } else {
+    Refresh();
+    body = Execute(req, direction);
+    if (direction != md_ACK) body.clear();
+  }
+  return BuildFrame(fNAD, req.FromNAD, direction, mt_COMMAND, body.data(), body.size());
+}
+
+void TSimController::ApplyFaults(std::vector<uint8_t> frame, TSimReply& reply) {
+  if (frame.empty()) return;
+  if (fFaults.DropProbability > 0 &&
+      std::uniform_real_distribution<double>(0, 1)(fRandom) < fFaults.DropProbability)
+    return;
+  if (fFaults.CorruptChecksum) frame.back() ^= 0xFF;
+  std::vector<uint8_t> datagram = frame;
+  if (fFaults.TwoFrames) datagram.insert(datagram.end(), frame.begin(), frame.end());
+  std::vector<std::vector<uint8_t>> parts;
+  if (fFaults.Split) {
+    const size_t half = datagram.size() / 2;
+    parts.emplace_back(datagram.begin(), datagram.begin() + half);
+    parts.emplace_back(datagram.begin() + half, datagram.end());
+  } else {
+    parts.push_back(std::move(datagram));
+  }
+  const int copies = fFaults.Duplicate ? 2 : 1;
+  for (int c = 0; c < copies; ++c)
+    reply.Datagrams.insert(reply.Datagrams.end(), parts.begin(), parts.end());
+}
+
+std::vector<uint8_t> TSimController::Execute(const TSimRequest& req, uint8_t& direction) {
+  const std::vector<uint8_t>& p = req.Params;
+  std::vector<uint8_t> out;
+  auto bad = [&](uint8_t code) {
+    direction = code;
+    return std::vector<uint8_t>{};
+  };
+  const bool inKernel = fSysStatus == ssKernel;
+
+  switch (req.Command) {
+    case cmdStartLoader:
+      fSysStatus = ssLoader;
+      fRunning = false;
+      return out;
+    case cmdStartKernel:
+      fSysStatus = ssKernel;
+      return out;
+    case cmdPing:
+      Append16(out, fPasswordCRC);
+      return out;
+    case cmdReadStatus:
+      out.push_back(fSysStatus);
+      out.push_back(!HeaderValid(fCode) ? psNoValidProgram
+                                        : (inKernel && fRunning ? psRun : psStop));
+      return out;
+    case cmdReadLoaderHeader:
+      Append16(out, 1);  // version
+      Append16(out, 4);
+      Append16(out, 2);  // model
+      Append16(out, 0);
+      Append32(out, 0x5A210000);  // build date, MS-DOS format
+      Append32(out, 100000 + fNAD);
+      return out;
+    case cmdReadKernelHeader: {
+      if (!inKernel) return bad(md_NOKERN);
+      Append16(out, 3);  // version
+      Append16(out, 12);
+      Append16(out, kHeaderMagic);
+      Append16(out, 0x4B1D);      // crc
+      Append32(out, 0x5A4C6000);  // build date, MS-DOS format
+      Append32(out, HeaderValid(fCode) ? Get32(fCode.data() + kTransferDateField) : 0);
+      Append16(out, 2);       // model
+      Append16(out, 0x8000);  // kernel size
+      Append16(out, 7);       // release
+      Append16(out, 0);       // IEX speed
+      Append16(out, 0);
+      Append32(out, fNAD);  // NAD alias
+      in_addr ip{}, mask{};
+      inet_pton(AF_INET, fIP.c_str(), &ip);
+      inet_pton(AF_INET, "255.0.0.0", &mask);
+      // Addresses go out in their network byte order.
+      out.insert(out.end(), reinterpret_cast<uint8_t*>(&ip), reinterpret_cast<uint8_t*>(&ip) + 4);
+      out.insert(out.end(), reinterpret_cast<uint8_t*>(&mask),
+                 reinterpret_cast<uint8_t*>(&mask) + 4);
+      Append32(out, 0);  // gateway
+      Append32(out, 0);  // DNS server
+      return out;
+    }
+    case cmdFlashInit:
+      if (p.size() != 2) return bad(md_BADPARA);
+      fRunning = false;
+      fProgramInstalled = false;
+      std::fill(fCode.begin() + kCodeHeaderAddress, fCode.end(), 0);
+      if (p[1] != 0) std::fill(fData.begin(), fData.end(), 0);
+      return out;
+    case cmdReadCode: {
+      if (p.size() != 4) return bad(md_BADPARA);
+      const uint32_t start = Get16(p.data()) * 256, count = Get16(p.data() + 2);
+      if (count > kMaxBody || start + count > fCode.size()) return bad(md_BADPARA);
+      return {fCode.begin() + start, fCode.begin() + start + count};
+    }
+    case cmdWriteCode: {
+      if (p.size() < 4) return bad(md_BADPARA);
+      const uint32_t start = Get16(p.data()) * 256, count = Get16(p.data() + 2);
+      if (count != p.size() - 4 || start + count > fCode.size()) return bad(md_BADPARA);
+      std::copy(p.begin() + 4, p.end(), fCode.begin() + start);
+      return out;
+    }
+    case cmdDataInit:
+      std::fill(fData.begin(), fData.end(), 0);
+      LoadInitialValues();
+      return out;
+    case cmdReadData: {
+      if (p.size() != 4) return bad(md_BADPARA);
+      const uint32_t start = Get16(p.data()), count = Get16(p.data() + 2);
+      if (count > kMaxBody || start + count > kDataMemorySize) return bad(md_BADPARA);
+      return {fData.begin() + start, fData.begin() + start + count};
+    }
+    case cmdWriteData: {
+      if (p.size() < 4) return bad(md_BADPARA);
+      const uint32_t start = Get16(p.data()), count = Get16(p.data() + 2);
+      if (count != p.size() - 4 || start + count > kDataMemorySize) return bad(md_BADPARA);
+      std::copy(p.begin() + 4, p.end(), fData.begin() + start);
+      AfterWrite();
+      return out;
+    }
+    case cmdReadRandom:
+    case cmdWriteRandom: {
+      if (!inKernel) return bad(md_NOKERN);
+      if (p.size() < 6) return bad(md_BADPARA);
+      const size_t c1 = Get16(p.data()), c2 = Get16(p.data() + 2), c4 = Get16(p.data() + 4);
+      const size_t n = c1 + c2 + c4;
+      const size_t valueBytes = c1 + 2 * c2 + 4 * c4;
+      const bool write = req.Command == cmdWriteRandom;
+      if (p.size() != 6 + 2 * n + (write ? valueBytes : 0)) return bad(md_BADPARA);
+      if (!write && valueBytes > kMaxBody) return bad(md_BADPARA);
+      auto width = [&](size_t i) { return i < c1 ? 1 : (i < c1 + c2 ? 2 : 4); };
+      for (size_t i = 0; i < n; ++i)
+        if (Get16(p.data() + 6 + 2 * i) + width(i) > kDataMemorySize) return bad(md_BADPARA);
+      const uint8_t* value = p.data() + 6 + 2 * n;
+      for (size_t i = 0; i < n; ++i) {
+        const uint32_t address = Get16(p.data() + 6 + 2 * i);
+        const int w = width(i);
+        if (write) {
+          std::copy(value, value + w, fData.begin() + address);
+          value += w;
+        } else {
+          out.insert(out.end(), fData.begin() + address, fData.begin() + address + w);
+        }
+      }
+      // Every value of the request is in place before the controller looks at request
+      // variables, whatever order the addresses came in.
+      if (write) AfterWrite();
+      return out;
+    }
+    case cmdStartPLC:
+      if (!inKernel) return bad(md_NOKERN);
+      if (!HeaderValid(fCode)) return bad(md_NOPRG);
+      fRunning = true;
+      return out;
+    case cmdStopPLC:
+      if (!inKernel) return bad(md_NOKERN);
+      fRunning = false;
+      return out;
+    case cmdIEXMessages:
+      if (p.size() < 2 || Get16(p.data()) != p.size() - 2) return bad(md_BADPARA);
+      return p;
+    default:
+      return bad(md_BADCMD);
+  }
+}
+
+}  // namespace sim

@@ -1,0 +1,91 @@
+#include "sim/uSimZip.h"
+
+#include <zlib.h>
+
+#include <stdexcept>
+
+namespace sim {
+
+namespace {
+
+void Put16(std::vector<uint8_t>& out, uint32_t v) {
+  out.push_back(v & 0xFF);
+  out.push_back((v >> 8) & 0xFF);
+}
+
+void Put32(std::vector<uint8_t>& out, uint32_t v) {
+  Put16(out, v & 0xFFFF);
+  Put16(out, v >> 16);
+}
+
+// The 26 bytes a local header and a central directory entry share.
+void PutCommonHeader(std::vector<uint8_t>& out, uint32_t dosDateTime, uint32_t crc,
+                     uint32_t compressed, uint32_t uncompressed, size_t nameLength) {
+  Put16(out, 20);  // version needed: deflate
+  Put16(out, 0);   // no flags: sizes and CRC are known up front
+  Put16(out, 8);   // deflate
+  Put16(out, dosDateTime & 0xFFFF);
+  Put16(out, dosDateTime >> 16);
+  Put32(out, crc);
+  Put32(out, compressed);
+  Put32(out, uncompressed);
+  Put16(out, static_cast<uint32_t>(nameLength));
+  Put16(out, 0);  // no extra field
+}
+
+}  // namespace
+
+std::vector<uint8_t> RawDeflate(const std::string& data) {
+  z_stream zs{};
+  if (deflateInit2(&zs, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    throw std::runtime_error("deflate cannot start");
+  std::vector<uint8_t> out(deflateBound(&zs, data.size()));
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  zs.avail_in = static_cast<uInt>(data.size());
+  zs.next_out = out.data();
+  zs.avail_out = static_cast<uInt>(out.size());
+  const int rc = deflate(&zs, Z_FINISH);
+  out.resize(zs.total_out);
+  deflateEnd(&zs);
+  if (rc != Z_STREAM_END) throw std::runtime_error("deflate failed");
+  return out;
+}
+
+std::vector<uint8_t> MakeZip(const std::string& name, const std::string& data,
+                             uint32_t dosDateTime) {
+  const std::vector<uint8_t> packed = RawDeflate(data);
+  const uint32_t crc = static_cast<uint32_t>(
+      crc32(0L, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+  const auto csize = static_cast<uint32_t>(packed.size());
+  const auto usize = static_cast<uint32_t>(data.size());
+
+  std::vector<uint8_t> zip;
+  Put32(zip, 0x04034B50);
+  PutCommonHeader(zip, dosDateTime, crc, csize, usize, name.size());
+  zip.insert(zip.end(), name.begin(), name.end());
+  zip.insert(zip.end(), packed.begin(), packed.end());
+
+  const auto centralStart = static_cast<uint32_t>(zip.size());
+  Put32(zip, 0x02014B50);
+  Put16(zip, 20);  // made by: MS-DOS attributes, version 2.0
+  PutCommonHeader(zip, dosDateTime, crc, csize, usize, name.size());
+  Put16(zip, 0);     // comment length
+  Put16(zip, 0);     // disk
+  Put16(zip, 1);     // internal attributes: text
+  Put32(zip, 0x20);  // external attributes: archive bit
+  Put32(zip, 0);     // the local header is at the start
+  zip.insert(zip.end(), name.begin(), name.end());
+  const auto centralSize = static_cast<uint32_t>(zip.size()) - centralStart;
+
+  Put32(zip, 0x06054B50);
+  Put16(zip, 0);
+  Put16(zip, 0);
+  Put16(zip, 1);
+  Put16(zip, 1);
+  Put32(zip, centralSize);
+  Put32(zip, centralStart);
+  Put16(zip, 0);
+  return zip;
+}
+
+}  // namespace sim
