@@ -274,12 +274,24 @@ class TCommunicator {
 
  private:
   // The implementation owns everything below; see uCommunication.cpp.
+  friend class TCommunicatorTestAccess;  // tests reach the private transaction engine
+
   bool SendAndWait(const uint8_t* frame, int length);
   bool WaitForAnswer(int timeout);
   void HandleDatagram(const uint8_t* data, size_t size, const TDatagramInfo& info);
   void DoProgress(uint32_t Progress, uint32_t ProgressMax, uint32_t ScaleMax, bool& Cancel);
   void LogLine(const std::string& text);
   bool Request(uint8_t command, const uint8_t* params, int paramLength);
+
+  // Starts a wait before its request goes out, so that an answer that arrives at once
+  // (on loopback it can beat the caller to the wait) is kept, not wiped.
+  void PrepareWait();
+  // Ends the open wait (fMutex held): fResult takes the receive side's fields as they
+  // stand, answered tells whether a decoded frame ended it.
+  void CloseWaitLocked(bool answered);
+  void RotateAdapter();
+  // Sends the frame where the current mode says; returns the destination used.
+  std::string SendFrame(const uint8_t* frame, int length);
 
   std::unique_ptr<TUdpEndpoint> fUDPDriver;
   std::unique_ptr<TEthernetAdapterInfo> fEthAdapter;
@@ -310,10 +322,27 @@ class TCommunicator {
   std::unique_ptr<TEthernetAdapterInfoList> fEthAdapterList;
   int fWaitTime = 500;
   int fNoRetries = 3;
-  bool fListTarvosReq = false;
+  // Discovery collection: the receive side appends to the lists only while a wait is
+  // open, so the caller may fill and read them without the lock before and after it.
+  std::atomic<bool> fListTarvosReq{false};
   std::vector<std::string> fNADList;
   std::vector<std::string> fIPList;
   bool fDirectConnection = false;
   bool fAutoChangeEthAdapter = false;
   std::atomic<bool> fLogToFile{false};
+
+  // The result of the last wait, taken when it ended (guarded by fMutex). The accessors
+  // read it, so a duplicate or late frame that arrives after the wait cannot change the
+  // answer a command is still reading.
+  struct TAnswerSnapshot {
+    std::string IP;
+    std::string Data;
+    int Port = 0;
+    int32_t SenderNAD = 0;
+    TMessageDirection Code = md_REQ;
+  };
+  TAnswerSnapshot fResult;
+  bool fWaitOpen = false;      // guarded by fMutex
+  bool fWaitAnswered = false;  // guarded by fMutex
+  bool fWaitPrepared = false;  // caller's thread only
 };

@@ -13,6 +13,15 @@ bool UdpLoopbackOnly();
 #include <memory>
 #include <string>
 
+// Whether a send to this IPv4 address (top byte first) may go out: always, unless
+// loopback-only mode is on and the address lies outside 127.0.0.0/8.
+bool UdpDestinationAllowed(uint32_t address);
+
+// The receive side looks at no more than this many bytes of one datagram. A QLink frame
+// is at most 1038 bytes, so a longer datagram is never a single frame; the endpoint
+// hands on its first kMaxDatagramSize bytes and drops the rest.
+constexpr size_t kMaxDatagramSize = 2048;
+
 // Where a datagram came from and which local binding received it.
 struct TDatagramInfo {
   std::string PeerIP;
@@ -47,4 +56,7 @@ class TUdpEndpoint {
   virtual int LocalPort() const = 0;
 };
 
+// The endpoint on a POSIX UDP socket: SO_BROADCAST, SO_REUSEADDR, a 4 MiB receive buffer
+// (so that a burst of answers to one broadcast is not lost), and a listener thread that
+// sleeps in poll() until a datagram or the stop signal arrives.
 std::unique_ptr<TUdpEndpoint> CreatePosixUdpEndpoint();

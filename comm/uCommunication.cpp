@@ -1,0 +1,467 @@
+// The communicator's transport: binding, the request/answer transaction with repeats,
+// the receive side on the endpoint's listener thread, and the debug log.
+#include "comm/uCommunication.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+constexpr uint8_t kCmdPing = 0x10;
+constexpr uint32_t kToolNAD = 1;
+constexpr int kDirectConnectionPort = 65535;
+constexpr const char* kLimitedBroadcast = "255.255.255.255";
+// A whole frame is at most 2076 characters of text; collected text beyond this bound
+// can hold no frame that is still to complete.
+constexpr size_t kMaxCollectedText = 2080;
+
+std::mutex gHookMutex;
+std::function<void()> gProcessEventsHook;
+
+std::function<void()> ProcessEventsHook() {
+  std::lock_guard lock(gHookMutex);
+  return gProcessEventsHook;
+}
+
+// One file is shared by every communicator of the process, and both threads of each
+// write to it, so the path and every write are serialised by one lock.
+std::mutex gLogMutex;
+std::string gLogFilePath;
+
+std::string ExecutableDirectory() {
+  char path[4096] = {};
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return ".";
+  std::string text(path, static_cast<size_t>(n));
+  const size_t slash = text.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : text.substr(0, slash);
+}
+
+// "yyyy-MM-dd hh:mm:ss.zzz " in local time.
+std::string TimeStamp() {
+  const auto now = std::chrono::system_clock::now();
+  const auto sinceEpoch = now.time_since_epoch();
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - seconds);
+  const std::time_t t = static_cast<std::time_t>(seconds.count());
+  std::tm local{};
+  localtime_r(&t, &local);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                static_cast<int>(ms.count()));
+  return text;
+}
+
+std::string Route(const char* direction, const std::string& fromIP, int fromPort,
+                  const std::string& toIP, int toPort, const std::string& hex) {
+  return std::string(direction) + " (" + fromIP + ":" + std::to_string(fromPort) + "->" + toIP +
+         ":" + std::to_string(toPort) + "): " + hex;
+}
+
+// Position of the first start mark on a byte boundary of hexadecimal text. A match at an
+// odd position would straddle two bytes and shift every later byte by half.
+size_t FindStartMark(const std::string& text) {
+  for (size_t i = 0; i + 4 <= text.size(); i += 2) {
+    if (text.compare(i, 4, "AA55") == 0) return i;
+  }
+  return std::string::npos;
+}
+
+}  // namespace
+
+void SetProcessEventsHook(std::function<void()> hook) {
+  std::lock_guard lock(gHookMutex);
+  gProcessEventsHook = std::move(hook);
+}
+
+std::string TCommunicator::LogFilePath() {
+  std::lock_guard lock(gLogMutex);
+  if (gLogFilePath.empty()) gLogFilePath = ExecutableDirectory() + "/q-link.log";
+  return gLogFilePath;
+}
+
+void TCommunicator::SetLogFilePath(const std::string& path) {
+  std::lock_guard lock(gLogMutex);
+  gLogFilePath = path;
+}
+
+// --- Lifecycle ------------------------------------------------------------------------
+
+TCommunicator::TCommunicator(std::unique_ptr<TUdpEndpoint> endpoint)
+    : fUDPDriver(endpoint ? std::move(endpoint) : CreatePosixUdpEndpoint()),
+      fEthAdapter(std::make_unique<TEthernetAdapterInfo>()),
+      fEthAdapterList(std::make_unique<TEthernetAdapterInfoList>()) {
+  fEthAdapterList->Refresh();
+  fEthAdapter->GetDefault();
+  fHostIp = fEthAdapter->IPAddress();
+  fUDPDriver->SetHandler([this](const uint8_t* data, size_t size, const TDatagramInfo& info) {
+    HandleDatagram(data, size, info);
+  });
+}
+
+TCommunicator::~TCommunicator() {
+  // The listener thread calls back into this object: stop it before any member goes.
+  fUDPDriver->Deactivate();
+  fUDPDriver.reset();
+}
+
+bool TCommunicator::Open(const std::string& EthAdapterID) {
+  try {
+    fUDPDriver->Deactivate();
+    const bool selected =
+        EthAdapterID.empty() ? fEthAdapter->GetDefault() : fEthAdapter->SetByID(EthAdapterID);
+    if (!selected) return false;
+    BindEthernetAdapter();
+    fUDPDriver->Activate();
+    return fUDPDriver->Active();
+  } catch (...) {
+    return false;
+  }
+}
+
+void TCommunicator::Close() {
+  try {
+    fUDPDriver->Deactivate();
+  } catch (...) {
+  }
+}
+
+bool TCommunicator::Connect() {
+  if (!Ping()) return false;
+  fTarvoIP = LastIP();
+  return true;
+}
+
+bool TCommunicator::Disconnect() {
+  try {
+    fTarvoIP.clear();
+    {
+      std::lock_guard lock(fMutex);
+      CloseWaitLocked(false);
+      fLastAnswer.clear();
+      fLastIP.clear();
+      fLastData.clear();
+      fLastPort = 0;
+      fResult.IP.clear();
+      fResult.Data.clear();
+      fResult.Port = 0;
+      fCommState.store(csREADY);
+    }
+    fAnswerCv.notify_all();
+    fUDPDriver->Deactivate();
+    fUDPDriver->ClearBindings();
+    fUDPDriver->SetDefaultPort(0);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void TCommunicator::BindEthernetAdapter() {
+  try {
+    const bool wasActive = fUDPDriver->Active();
+    fUDPDriver->Deactivate();
+    const int port = fDirectConnection ? kDirectConnectionPort : fPort;
+    fUDPDriver->SetBinding(fEthAdapter->IPAddress(), port);
+    fUDPDriver->SetDefaultPort(port);
+    if (wasActive) fUDPDriver->Activate();
+  } catch (...) {
+  }
+}
+
+void TCommunicator::SetDirectConnection(bool Value) {
+  fDirectConnection = Value;
+  BindEthernetAdapter();
+}
+
+void TCommunicator::CancelAll() {
+  {
+    std::lock_guard lock(fMutex);
+    CloseWaitLocked(false);
+    fCommState.store(csREADY);
+  }
+  fAnswerCv.notify_all();
+}
+
+// --- Transactions ---------------------------------------------------------------------
+
+bool TCommunicator::Request(uint8_t command, const uint8_t* params, int paramLength) {
+  if (paramLength < 0 || paramLength > kMaxParameterBytes) return false;
+  if (paramLength > 0 && params == nullptr) return false;
+  uint8_t buffer[kFrameBufferSize] = {};
+  if (paramLength > 0) std::copy(params, params + paramLength, buffer);
+  auto length = static_cast<uint16_t>(paramLength);
+  if (!EncodeFrame(kToolNAD, static_cast<uint32_t>(fTarvoNAD), command, md_REQ, mt_COMMAND, buffer,
+                   length, fPasswordCRC)) {
+    return false;
+  }
+  return SendAndWait(buffer, length);
+}
+
+bool TCommunicator::SendCommand(uint8_t Command) {
+  return Request(Command, nullptr, 0);
+}
+
+bool TCommunicator::Ping() {
+  return SendCommand(kCmdPing);
+}
+
+void TCommunicator::RotateAdapter() {
+  const int count = fEthAdapterList->Count();
+  // An adapter that is not in the list (IndexOf gives -1) moves on to the first one.
+  const int next = (fEthAdapterList->IndexOf(fEthAdapter->ID()) + 1) % count;
+  const TEthernetAdapterInfo* adapter = fEthAdapterList->Items(next);
+  if (adapter == nullptr) return;
+  const std::string id = adapter->ID();  // the entry may not outlive a refresh
+  fEthAdapter->SetByID(id);
+  BindEthernetAdapter();
+}
+
+std::string TCommunicator::SendFrame(const uint8_t* frame, int length) {
+  std::string destination;
+  if (fDirectConnection) {
+    destination = kLimitedBroadcast;
+  } else if (!fTarvoIP.empty() && fTarvoIP != "0.0.0.0") {
+    destination = fTarvoIP;
+  } else {
+    destination = fEthAdapter->BroadcastAddress();
+    if (!IsValidIP(destination) || destination == "0.0.0.0") destination = kLimitedBroadcast;
+  }
+  fUDPDriver->Send(destination, fTarvoPort, frame, static_cast<size_t>(length));
+  return destination;
+}
+
+bool TCommunicator::SendAndWait(const uint8_t* frame, int length) {
+  if (frame == nullptr || length < 0) return false;
+  bool success = false;
+  try {
+    for (int attempt = 0; attempt <= fNoRetries && !success; ++attempt) {
+      PrepareWait();
+      std::string destination = fTarvoIP;
+      try {
+        if (fAutoChangeEthAdapter && attempt > 0 && fEthAdapterList->Count() > 0) {
+          RotateAdapter();
+        }
+        destination = SendFrame(frame, length);
+        if (fOnSend) fOnSend();
+      } catch (...) {
+        // A failed send only means that no answer will come; the wait runs out and the
+        // next attempt follows.
+      }
+      LogLine(Route("Tx", fUDPDriver->LocalIP(), fUDPDriver->LocalPort(), destination, fTarvoPort,
+                    BytesToHex(frame, static_cast<size_t>(length))));
+      success = WaitForAnswer(fWaitTime);
+    }
+  } catch (...) {
+    return false;
+  }
+  return success;
+}
+
+void TCommunicator::PrepareWait() {
+  {
+    std::lock_guard lock(fMutex);
+    fCommState.store(csWAITING);
+    RecMessage.clear();
+    fLastAnswer.clear();
+    fLastData.clear();
+    fLastIP.clear();
+    fWaitOpen = true;
+    fWaitAnswered = false;
+  }
+  fWaitPrepared = true;
+}
+
+void TCommunicator::CloseWaitLocked(bool answered) {
+  if (!fWaitOpen) return;
+  fWaitOpen = false;
+  fWaitAnswered = answered;
+  fResult.IP = fLastIP;
+  fResult.Data = fLastData;
+  fResult.Port = fLastPort;
+  fResult.SenderNAD = fSenderNAD;
+  fResult.Code = fResponseErrorCode;
+}
+
+bool TCommunicator::WaitForAnswer(int timeout) {
+  // A wait that SendAndWait prepared before sending keeps what has arrived since.
+  if (!fWaitPrepared) PrepareWait();
+  fWaitPrepared = false;
+
+  using Clock = std::chrono::steady_clock;
+  const auto hook = ProcessEventsHook();
+  const auto start = Clock::now();
+  const auto deadline =
+      start + std::chrono::milliseconds(std::max(timeout, 0)) + std::chrono::milliseconds(1);
+  bool cancel = false;
+  bool timedOut = false;
+  const auto ready = [this] { return fCommState.load() == csREADY; };
+
+  std::unique_lock lock(fMutex);
+  while (!ready() && !cancel) {
+    if (hook) {
+      lock.unlock();
+      hook();
+      lock.lock();
+    }
+    // With someone to serve every millisecond (the user interface, a progress handler)
+    // the wait polls; otherwise it sleeps until the answer or the time-out. Either way
+    // the listener's notification ends the sleep the moment an answer is published.
+    if (hook || fOnProgress) {
+      fAnswerCv.wait_for(lock, std::chrono::milliseconds(1), ready);
+    } else {
+      fAnswerCv.wait_until(lock, deadline, ready);
+    }
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    // Compared as signed numbers, so that a negative time-out ends the wait at once
+    // instead of never.
+    timedOut = static_cast<int64_t>(elapsed) > static_cast<int64_t>(timeout);
+    lock.unlock();
+    DoProgress(static_cast<uint32_t>(elapsed), static_cast<uint32_t>(timeout),
+               static_cast<uint32_t>(timeout), cancel);
+    lock.lock();
+    if (cancel || timedOut) {
+      CloseWaitLocked(false);
+      fCommState.store(csREADY);
+    }
+  }
+  CloseWaitLocked(false);
+  // Only a decoded md_ACK succeeds: a wait ended by CancelAll or Disconnect reports
+  // failure even when an earlier transaction left md_ACK behind.
+  return fWaitAnswered && !timedOut && !cancel && fResult.Code == md_ACK;
+}
+
+void TCommunicator::HandleDatagram(const uint8_t* data, size_t size, const TDatagramInfo& info) {
+  size = std::min(size, kMaxDatagramSize);
+  {
+    std::lock_guard lock(fMutex);
+    fHostIp = info.LocalIP;
+    fHostPort = info.LocalPort;
+  }
+  if (fOnRecieve) fOnRecieve();
+  const std::string text = BytesToHex(data, size);
+  LogLine(Route("Rx", info.PeerIP, info.PeerPort, info.LocalIP, info.LocalPort, text));
+
+  std::string frame, body;
+  uint32_t fromNAD = 0, toNAD = 0;
+  uint8_t direction = 0, msgType = 0;
+  {
+    std::lock_guard lock(fMutex);
+    TCommState state = fCommState.load();
+    const size_t mark = FindStartMark(text);
+    if (state != csRECEIVING && mark != std::string::npos) {
+      state = csRECEIVING;
+      fCommState.store(state);
+    }
+    if (state != csRECEIVING) {
+      RecMessage.clear();
+      return;
+    }
+    if (RecMessage.empty()) {
+      if (mark != std::string::npos) RecMessage.assign(text, mark, std::string::npos);
+    } else {
+      RecMessage += text;
+      if (RecMessage.size() > kMaxCollectedText) {
+        RecMessage.clear();
+        fCommState.store(csWAITING);
+      }
+    }
+    if (!DecodeFrame(RecMessage, frame, fromNAD, toNAD, direction, msgType, body)) return;
+
+    fResponseErrorCode = static_cast<TMessageDirection>(direction);
+    fSenderNAD = static_cast<int32_t>(fromNAD);
+    fReceiverNAD = static_cast<int32_t>(toNAD);
+    fLastAnswer = frame;
+    fLastData = body;
+    fLastIP = info.PeerIP;
+    fLastPort = info.PeerPort;
+    const bool positiveAnswerToTool = direction == md_ACK && msgType == mt_COMMAND && toNAD == 1;
+    if (positiveAnswerToTool && fListTarvosReq.load() && fWaitOpen) {
+      fNADList.push_back(std::to_string(fromNAD));
+      fIPList.push_back(fLastIP);
+      fCommState.store(csWAITING);
+    } else {
+      CloseWaitLocked(true);
+      fCommState.store(csREADY);
+    }
+  }
+  fAnswerCv.notify_all();
+  // Raised once the answer is published, outside the lock, so that the handler may use
+  // the accessors.
+  if (fOnQLinkRead && (toNAD == 1 || toNAD == 0)) {
+    fOnQLinkRead(info.PeerIP, info.PeerPort, static_cast<int32_t>(fromNAD),
+                 static_cast<int32_t>(toNAD), static_cast<TMessageDirection>(direction),
+                 static_cast<TMessageType>(msgType), frame, body);
+  }
+}
+
+void TCommunicator::DoProgress(uint32_t Progress, uint32_t ProgressMax, uint32_t ScaleMax,
+                               bool& Cancel) {
+  if (!fOnProgress) return;
+  uint32_t value = ScaleMax;
+  if (ProgressMax != 0) {
+    const double scaled = std::round(static_cast<double>(Progress) / ProgressMax * ScaleMax);
+    value = scaled >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(scaled);
+  }
+  fOnProgress(value, ScaleMax, Cancel);
+}
+
+void TCommunicator::LogLine(const std::string& text) {
+  if (!fLogToFile.load()) return;
+  const std::string line = TimeStamp() + text + "\r\n";
+  try {
+    const std::string path = LogFilePath();
+    std::lock_guard lock(gLogMutex);
+    if (std::FILE* file = std::fopen(path.c_str(), "ab")) {
+      std::fwrite(line.data(), 1, line.size(), file);
+      std::fclose(file);
+    }
+  } catch (...) {
+    // The log must never disturb a transaction.
+  }
+}
+
+// --- Results --------------------------------------------------------------------------
+
+TMessageDirection TCommunicator::ResponseErrorCode() const {
+  std::lock_guard lock(fMutex);
+  return fResult.Code;
+}
+
+std::string TCommunicator::HostIP() const {
+  std::lock_guard lock(fMutex);
+  return fHostIp;
+}
+
+int TCommunicator::HostPort() const {
+  std::lock_guard lock(fMutex);
+  return fHostPort;
+}
+
+std::string TCommunicator::LastData() const {
+  std::lock_guard lock(fMutex);
+  return fResult.Data;
+}
+
+std::string TCommunicator::LastIP() const {
+  std::lock_guard lock(fMutex);
+  return fResult.IP;
+}
+
+int TCommunicator::LastPort() const {
+  std::lock_guard lock(fMutex);
+  return fResult.Port;
+}
+
+int32_t TCommunicator::SenderNAD() const {
+  std::lock_guard lock(fMutex);
+  return fResult.SenderNAD;
+}

@@ -1,0 +1,252 @@
+// The UDP endpoint on a POSIX socket.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "comm/uEthernetUtils.h"
+#include "comm/uUdpEndpoint.h"
+
+namespace {
+
+constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
+
+std::string InAddrText(in_addr addr) {
+  char text[INET_ADDRSTRLEN] = {};
+  if (!inet_ntop(AF_INET, &addr, text, sizeof text)) return {};
+  return text;
+}
+
+// The socket and the stop signal of one activation. The listener thread keeps its own
+// reference, so that a handler which deactivates the endpoint from the listener thread
+// itself does not close the descriptors under the running loop.
+struct TListenerState {
+  int socket = -1;
+  int wake = -1;  // eventfd: written once to stop the listener
+  std::atomic<bool> stop{false};
+  std::string boundIP;  // empty when bound to any address
+  int boundPort = 0;
+
+  ~TListenerState() {
+    if (socket >= 0) close(socket);
+    if (wake >= 0) close(wake);
+  }
+};
+
+void Listen(const std::shared_ptr<TListenerState>& state, const TUdpEndpoint::THandler& handler) {
+  uint8_t buffer[kMaxDatagramSize];
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+  pollfd fds[2] = {{state->socket, POLLIN, 0}, {state->wake, POLLIN, 0}};
+  while (!state->stop.load()) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0 || (fds[0].revents & POLLNVAL) != 0) return;
+    if ((fds[0].revents & POLLERR) != 0) {
+      // A pending ICMP error: read it off so that poll() does not report it forever.
+      int error = 0;
+      socklen_t len = sizeof error;
+      getsockopt(state->socket, SOL_SOCKET, SO_ERROR, &error, &len);
+    }
+    // Drain everything that is queued before sleeping again.
+    while (!state->stop.load()) {
+      sockaddr_in peer{};
+      iovec iov{buffer, sizeof buffer};
+      msghdr msg{};
+      msg.msg_name = &peer;
+      msg.msg_namelen = sizeof peer;
+      msg.msg_iov = &iov;
+      msg.msg_iovlen = 1;
+      msg.msg_control = control;
+      msg.msg_controllen = sizeof control;
+      const ssize_t n = recvmsg(state->socket, &msg, MSG_DONTWAIT);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        break;  // EAGAIN: the queue is empty (or a transient error)
+      }
+      TDatagramInfo info;
+      info.PeerIP = InAddrText(peer.sin_addr);
+      info.PeerPort = ntohs(peer.sin_port);
+      info.LocalIP = state->boundIP;
+      info.LocalPort = state->boundPort;
+      if (info.LocalIP.empty()) {
+        // Bound to any address: the packet information names the local address the
+        // datagram arrived at.
+        info.LocalIP = "0.0.0.0";
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+          if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo pkt{};
+            std::memcpy(&pkt, CMSG_DATA(c), sizeof pkt);
+            info.LocalIP = InAddrText(pkt.ipi_spec_dst);
+          }
+        }
+      }
+      // A datagram longer than the buffer arrives cut to its first kMaxDatagramSize bytes.
+      if (handler) handler(buffer, static_cast<size_t>(n), info);
+    }
+  }
+}
+
+class TPosixUdpEndpoint final : public TUdpEndpoint {
+ public:
+  ~TPosixUdpEndpoint() override { Deactivate(); }
+
+  void SetHandler(THandler handler) override {
+    std::lock_guard lock(fMutex);
+    fHandler = std::move(handler);
+  }
+  void SetBinding(const std::string& ip, int port) override {
+    std::lock_guard lock(fMutex);
+    fHasBinding = true;
+    fBindIP = ip;
+    fBindPort = port;
+  }
+  void ClearBindings() override {
+    std::lock_guard lock(fMutex);
+    fHasBinding = false;
+    fBindIP.clear();
+    fBindPort = 0;
+  }
+  void SetDefaultPort(int port) override {
+    std::lock_guard lock(fMutex);
+    fDefaultPort = port;
+  }
+
+  bool Activate() override {
+    std::lock_guard lock(fMutex);
+    return ActivateLocked();
+  }
+
+  void Deactivate() override {
+    std::shared_ptr<TListenerState> state;
+    std::thread listener;
+    {
+      std::lock_guard lock(fMutex);
+      state = std::move(fState);
+      listener = std::move(fListener);
+    }
+    if (!state) return;
+    state->stop.store(true);
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = write(state->wake, &one, sizeof one);
+    if (!listener.joinable()) return;
+    if (listener.get_id() == std::this_thread::get_id()) {
+      // Called from a handler: the loop ends by itself when the handler returns and
+      // closes the socket with its last reference.
+      listener.detach();
+    } else {
+      listener.join();
+    }
+  }
+
+  bool Active() const override {
+    std::lock_guard lock(fMutex);
+    return fState != nullptr;
+  }
+
+  bool Send(const std::string& host, int port, const uint8_t* data, size_t size) override {
+    int socket = -1;
+    {
+      std::lock_guard lock(fMutex);
+      if (!fState && !ActivateLocked()) return false;
+      socket = fState->socket;
+    }
+    if (port <= 0 || port > 65535) return false;
+    const std::string ip = IsValidIP(host) ? host : ResolveHostName(host);
+    if (!IsValidIP(ip)) return false;
+    const uint32_t address = IPToInt(ip);
+    if (!UdpDestinationAllowed(address)) return false;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    to.sin_addr.s_addr = htonl(address);
+    const ssize_t sent =
+        sendto(socket, data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    return sent >= 0 && static_cast<size_t>(sent) == size;
+  }
+
+  std::string LocalIP() const override {
+    std::lock_guard lock(fMutex);
+    if (fState) return fLocalIP;
+    return fHasBinding && !fBindIP.empty() ? fBindIP : "0.0.0.0";
+  }
+  int LocalPort() const override {
+    std::lock_guard lock(fMutex);
+    if (fState) return fLocalPort;
+    return fHasBinding ? fBindPort : fDefaultPort;
+  }
+
+ private:
+  bool ActivateLocked() {
+    if (fState) return true;
+    const int port = fHasBinding ? fBindPort : fDefaultPort;
+    if (port < 0 || port > 65535) return false;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<uint16_t>(port));
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    const bool anyAddress = !fHasBinding || fBindIP.empty() || fBindIP == "0.0.0.0";
+    if (!anyAddress) {
+      if (!IsValidIP(fBindIP)) return false;
+      local.sin_addr.s_addr = htonl(IPToInt(fBindIP));
+    }
+
+    auto state = std::make_shared<TListenerState>();
+    state->socket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (state->socket < 0) return false;
+    const int on = 1;
+    setsockopt(state->socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(state->socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    setsockopt(state->socket, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    // Hundreds of controllers answer one broadcast at once; the default buffer would
+    // drop most of them. FORCE needs privileges; without them the plain option is
+    // capped by the system's limit, which is still better than the default.
+    if (setsockopt(state->socket, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBufferBytes,
+                   sizeof kReceiveBufferBytes) != 0) {
+      setsockopt(state->socket, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes,
+                 sizeof kReceiveBufferBytes);
+    }
+    if (bind(state->socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
+      return false;
+    sockaddr_in bound{};
+    socklen_t len = sizeof bound;
+    if (getsockname(state->socket, reinterpret_cast<sockaddr*>(&bound), &len) != 0) return false;
+    state->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (state->wake < 0) return false;
+    state->boundIP = anyAddress ? std::string() : InAddrText(bound.sin_addr);
+    state->boundPort = ntohs(bound.sin_port);
+
+    fLocalIP = InAddrText(bound.sin_addr);
+    fLocalPort = state->boundPort;
+    fState = state;
+    fListener = std::thread([state, handler = fHandler] { Listen(state, handler); });
+    return true;
+  }
+
+  mutable std::mutex fMutex;
+  THandler fHandler;
+  bool fHasBinding = false;
+  std::string fBindIP;
+  int fBindPort = 0;
+  int fDefaultPort = 0;
+  std::shared_ptr<TListenerState> fState;
+  std::thread fListener;
+  std::string fLocalIP;
+  int fLocalPort = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<TUdpEndpoint> CreatePosixUdpEndpoint() {
+  return std::make_unique<TPosixUdpEndpoint>();
+}
