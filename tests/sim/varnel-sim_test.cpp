@@ -1,0 +1,149 @@
+// The varnel-sim program: what it prints, that its controllers answer, and that it ends
+// cleanly on SIGTERM and SIGINT. Skipped when the program has not been built.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "uSimClient.h"
+
+using namespace simtest;
+
+namespace {
+
+const std::string kProgram = std::string(VARNEL_BIN_DIR) + "/varnel-sim";
+
+class TSimProcess {
+ public:
+  explicit TSimProcess(std::vector<std::string> args) {
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return;
+    fPid = fork();
+    if (fPid == 0) {
+      dup2(out[1], 1);
+      dup2(err[1], 2);
+      close(out[0]);
+      close(err[0]);
+      std::vector<char*> argv{const_cast<char*>(kProgram.c_str())};
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(kProgram.c_str(), argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    fOut = fdopen(out[0], "r");
+    fErr = err[0];
+  }
+  ~TSimProcess() {
+    if (fPid > 0 && !fReaped) {
+      kill(fPid, SIGKILL);
+      waitpid(fPid, nullptr, 0);
+    }
+    if (fOut) fclose(fOut);
+    if (fErr >= 0) close(fErr);
+  }
+  // One line of standard output; empty at its end.
+  std::string Line() {
+    char buffer[256];
+    return fOut && std::fgets(buffer, sizeof buffer, fOut) ? buffer : "";
+  }
+  std::string Errors() {
+    std::string text;
+    char buffer[256];
+    ssize_t n;
+    while ((n = read(fErr, buffer, sizeof buffer)) > 0) text.append(buffer, n);
+    return text;
+  }
+  void Signal(int s) { kill(fPid, s); }
+  // The exit code, or -1 when the program did not exit by itself.
+  int Wait() {
+    int status = 0;
+    waitpid(fPid, &status, 0);
+    fReaped = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t fPid = -1;
+  bool fReaped = false;
+  FILE* fOut = nullptr;
+  int fErr = -1;
+};
+
+class VarnelSimTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(kProgram)) GTEST_SKIP() << kProgram << " is not built";
+  }
+};
+
+TEST_F(VarnelSimTest, PrintsEveryControllerAnswersAndStopsOnSignals) {
+  for (int signal : {SIGTERM, SIGINT}) {
+    TSimProcess sim({"--controllers", "2", "--base-nad", "40", "--port", "0", "--first-ip",
+                     "127.0.0.60", "--password", "pw", "--stopped"});
+    const std::regex line(R"(NAD (\d+) at ([0-9.]+):(\d+)\n)");
+    std::smatch m0, m1;
+    const std::string l0 = sim.Line(), l1 = sim.Line();
+    ASSERT_TRUE(std::regex_match(l0, m0, line)) << l0;
+    ASSERT_TRUE(std::regex_match(l1, m1, line)) << l1;
+    EXPECT_EQ(m0[1], "40");
+    EXPECT_EQ(m0[2], "127.0.0.60");
+    EXPECT_EQ(m1[1], "41");
+    EXPECT_EQ(m1[2], "127.0.0.61");
+    const int port = std::stoi(m0[3]);
+    EXPECT_GT(port, 0);
+    EXPECT_EQ(m1[3], m0[3]);
+
+    TClient client;
+    auto a = client.Call("127.0.0.61", port, 41, 0x11, {}, PasswordHashUtf8("pw"));
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->Body, (std::vector<uint8_t>{1, 0})) << "kernel, PLC stopped";
+
+    sim.Signal(signal);
+    EXPECT_EQ(sim.Wait(), 0) << "signal " << signal;
+  }
+}
+
+TEST_F(VarnelSimTest, ServesAnAllocationFileAndFaults) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("varnel-sim-test-" + std::to_string(getpid()) + ".alc");
+  std::ofstream(path) << ";CPU Tarvo-2 X\n0080 2 1 0 2 global word speed Motor speed\n";
+  TSimProcess sim({"--port", "0", "--alc", path.string(), "--negative", "5"});
+  std::smatch m;
+  const std::string l = sim.Line();
+  ASSERT_TRUE(std::regex_match(l, m, std::regex(R"(NAD 10 at 127\.0\.0\.10:(\d+)\n)"))) << l;
+  TClient client;
+  auto a = client.Call("127.0.0.10", std::stoi(m[1]), 10, 0x10);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->Direction, md_NOTREADY);
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0);
+  std::filesystem::remove(path);
+}
+
+TEST_F(VarnelSimTest, RefusesBadConfigurations) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"--port", "0", "--first-ip", "10.1.1.1"}, "127.0.0.0/8"},
+      {{"--port", "0", "--alc", "/nonexistent/file.alc"}, "file.alc"},
+      {{"--port", "0", "--drop", "1.5"}, "drop"},
+      {{"--port", "0", "--controllers", "0"}, "controllers"},
+  };
+  for (const Case& c : cases) {
+    TSimProcess sim(c.args);
+    const std::string errors = sim.Errors();
+    const int code = sim.Wait();
+    EXPECT_GT(code, 0) << errors;
+    EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
+  }
+}
+
+}  // namespace
