@@ -1,5 +1,6 @@
 #include "data/uNumText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -14,7 +15,38 @@ int HexValue(char c) {
   return -1;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The power of ten of the first significant digit of an unsigned decimal number ("0.05e3"
+// gives 1), the exponent saturating far beyond any double's range; 0 when all digits are 0.
+int64_t DecimalExponent(std::string_view number) {
+  const size_t e = number.find_first_of("eE");
+  const std::string_view mantissa = number.substr(0, e);
+  const size_t dot = mantissa.find('.');
+  const std::string_view whole = mantissa.substr(0, dot);
+  const std::string_view fraction =
+      dot == std::string_view::npos ? std::string_view() : mantissa.substr(dot + 1);
+  int64_t lead = 0;
+  if (const size_t k = whole.find_first_not_of('0'); k != std::string_view::npos) {
+    lead = static_cast<int64_t>(whole.size() - 1 - k);
+  } else if (const size_t j = fraction.find_first_not_of('0'); j != std::string_view::npos) {
+    lead = -static_cast<int64_t>(j + 1);
+  } else {
+    return 0;
+  }
+  int64_t exponent = 0;
+  if (e != std::string_view::npos) {
+    size_t i = e + 1;
+    const bool negative = number[i] == '-';
+    if (number[i] == '+' || number[i] == '-') ++i;
+    for (; i < number.size(); ++i)
+      exponent = std::min<int64_t>(exponent * 10 + (number[i] - '0'), 1000000000);
+    if (negative) exponent = -exponent;
+  }
+  return lead + exponent;
+}
 
 }  // namespace
 
@@ -88,8 +120,9 @@ bool ParseFloatText(std::string_view text, double& value) {
   double v = 0;
   const auto result = std::from_chars(number.data(), number.data() + number.size(), v);
   if (result.ec == std::errc::result_out_of_range) {
-    // Overflow reads as infinity, underflow as zero, as a decimal reader would.
-    v = std::strtod(std::string(number).c_str(), nullptr);
+    // Overflow reads as infinity, underflow as zero, as a decimal reader would. Decided
+    // here rather than by the C library, whose reader follows the user's locale.
+    v = DecimalExponent(number) > 0 ? HUGE_VAL : 0.0;
   } else if (result.ec != std::errc() || result.ptr != number.data() + number.size()) {
     return false;
   }

@@ -35,7 +35,9 @@ enum TTarvoVarAccessType : uint8_t { vaReadWrite = 0, vaReadOnly = 1 };
 // Sets of the two enumerations above: member n is bit n.
 using TTarvoVarVisibilitySet = uint8_t;
 using TTarvoVarAccessTypeSet = uint8_t;
-constexpr uint8_t SetOf(uint8_t member) { return static_cast<uint8_t>(1u << member); }
+constexpr uint8_t SetOf(uint8_t member) {
+  return static_cast<uint8_t>(1u << member);
+}
 
 // The lower-case word of the allocation file for a type or scope ("int", "global");
 // "none" for vtNone / vsNone.
@@ -92,7 +94,8 @@ class TTarvoVar {
 
   // Derived from the raw value by type.
   TVarValue Value() const;
-  // Raises ERangeError (integer types) or EOverflowError (real); unchanged then.
+  // Raises ERangeError (integer types) or EOverflowError (real: beyond single-precision
+  // range, an infinity included; a NaN raises ERangeError); unchanged then.
   void SetValue(const TVarValue& AValue);
   double ValueFloat() const;
   int32_t ValueInt() const;
@@ -157,7 +160,9 @@ class TTarvoVarList {
   // Names of all items; nullptr when the list is empty.
   std::unique_ptr<std::vector<std::string>> Strings() const;
 
-  // The allocation file parser. Raises EAlcParseError for a malformed variable line.
+  // The allocation file parser. Raises EAlcParseError for a malformed variable line. A
+  // line that would add more than 65536 elements of one array, or take the list past
+  // 262144 variables, counts as malformed: no controller's data memory holds that many.
   void LoadFromStr(const std::vector<std::string>& AlcStr, int32_t TarvoNAD,
                    bool ArraysAsSingleVar);
   void LoadFromFile(const std::string& FName, int32_t TarvoNAD);

@@ -1,0 +1,257 @@
+#include "data/uTagVars.h"
+
+#include <cmath>
+#include <limits>
+#include <optional>
+
+#include "data/uNumText.h"
+
+bool ParseTagName(std::string_view AText, int32_t& NAD, std::string& Name, std::string& WriteValue,
+                  bool& HasIndex, int32_t& Index) {
+  const size_t dot = AText.find('.');
+  if (AText.empty() || dot == std::string_view::npos) return false;
+  if (AText[0] != 'c' && AText[0] != 'C') return false;
+  int32_t nad = 0;
+  if (!ParseIntegerText(AText.substr(1, dot - 1), nad)) return false;
+
+  std::string_view text = AText;
+  std::string value;
+  const size_t equals = text.find('=');
+  if (equals != std::string_view::npos) {
+    value = std::string(text.substr(equals + 1));
+    text = text.substr(0, equals);
+    double ignored = 0;
+    if (!ParseFloatText(value, ignored)) value.clear();
+    // An exported name may escape its "=" as "\=".
+    const size_t backslash = text.find('\\');
+    if (backslash != std::string_view::npos && backslash + 1 == text.size()) text.remove_suffix(1);
+  }
+
+  std::string name(text.substr(dot + 1));
+  int32_t index = -1;
+  bool found = false;
+  const size_t open = name.find('[');
+  const size_t close = name.find(']');
+  if (open != std::string::npos && close != std::string::npos && close >= open + 2) {
+    int32_t i = 0;
+    if (ParseIntegerText(std::string_view(name).substr(open + 1, close - open - 1), i) && i >= 0) {
+      index = i;
+      found = true;
+      name.erase(open, close - open + 1);
+    }
+  }
+
+  NAD = nad;
+  Name = std::move(name);
+  WriteValue = std::move(value);
+  Index = index;
+  if (found) HasIndex = true;
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// TTagVar
+
+TTagVar::TTagVar(std::string AFullName, std::string AName, int32_t aNAD, int32_t AArrayIndex,
+                 std::string AWriteValue)
+    : fName(std::move(AName)),
+      fFullName(std::move(AFullName)),
+      fArrayIndex(AArrayIndex),
+      fNAD(aNAD),
+      fReadReq(true),
+      fWriteReq(!AWriteValue.empty()),
+      fWriteValue(std::move(AWriteValue)) {}
+
+TTagVar::TTagVar(std::string_view AFullName) {
+  int32_t nad = 0, index = -1;
+  bool hasIndex = false;
+  std::string name, value;
+  if (!ParseTagName(AFullName, nad, name, value, hasIndex, index)) return;
+  fFullName = std::string(AFullName);
+  fName = std::move(name);
+  fNAD = nad;
+  fArrayIndex = index;
+  fWriteValue = std::move(value);
+  fReadReq = true;
+  fWriteReq = !fWriteValue.empty();
+}
+
+namespace {
+
+// The display value that a write text gives a variable of the type, or nothing when the
+// text does not read as a value of that type.
+std::optional<TVarValue> WriteValueFor(const std::string& text, TTarvoVarTyp typ) {
+  if (typ == vtReal) {
+    double d = 0;
+    if (!ParseFloatText(text, d)) return std::nullopt;
+    // Beyond the largest single nothing is applied; checked first so the cast stays in range.
+    if (!(std::fabs(d) <= static_cast<double>(std::numeric_limits<float>::max())))
+      return std::nullopt;
+    const float single = static_cast<float>(d);
+    const double magnitude = std::fabs(static_cast<double>(single));
+    if (single != 0 && !(magnitude >= 1.5E-45 && magnitude <= 3.4E38)) return std::nullopt;
+    return TVarValue::Double(static_cast<double>(single));
+  }
+  if (TypWidth(typ) == 0) return std::nullopt;
+  int32_t i = 0;
+  if (!ParseIntegerText(text, i)) return std::nullopt;
+  switch (typ) {
+    case vtBit:
+      return TVarValue::U8((i & 0xFF) != 0 ? 1 : 0);
+    case vtWord:
+      return TVarValue::U16(static_cast<uint16_t>(i & 0xFFFF));
+    case vtInt:
+      return TVarValue::I16(static_cast<int16_t>(static_cast<uint16_t>(i & 0xFFFF)));
+    default:
+      return TVarValue::I32(i);
+  }
+}
+
+}  // namespace
+
+void TTagVar::SetTarvoVar(TTarvoVar* AVar) {
+  fTarvoVar = AVar;
+  if (AVar == nullptr) return;
+  if (IsArray()) AVar->SetArrayIndex(fArrayIndex);
+  if (!fWriteReq) return;
+  const std::optional<TVarValue> value = WriteValueFor(fWriteValue, AVar->Typ());
+  if (!value) {
+    // The variable keeps its value; writing it back unchanged would report a write the
+    // user never asked for as done.
+    fWriteError = "\"" + fWriteValue + "\" is not a valid " + TypWord(AVar->Typ()) + " value for " +
+                  AVar->Name();
+    if (TypWidth(AVar->Typ()) == 0) fWriteError += " (its type carries no value)";
+    return;
+  }
+  AVar->SetValue(*value);
+  fWriteError.clear();
+}
+
+// ---------------------------------------------------------------------------------------
+// TTagVarList
+
+int TTagVarList::Add(TTagVar* AItem) {
+  FItems.push_back(AItem);
+  return Count() - 1;
+}
+
+int TTagVarList::IndexOf(const TTagVar* AItem) const {
+  for (int i = 0; i < Count(); ++i)
+    if (FItems[static_cast<size_t>(i)] == AItem) return i;
+  return -1;
+}
+
+int TTagVarList::Remove(TTagVar* AItem) {
+  const int index = IndexOf(AItem);
+  if (index >= 0) FItems.erase(FItems.begin() + index);
+  return index;
+}
+
+void TTagVarList::Clear() {
+  while (!FItems.empty()) {
+    delete FItems.back();
+    FItems.pop_back();
+  }
+}
+
+void TTagVarList::ClearTarvoVarReferences() {
+  for (TTagVar* tag : FItems) tag->ClearTarvoVarReference();
+}
+
+void TTagVarList::ClearTarvoVarReferencesByNAD(int32_t ANad) {
+  for (TTagVar* tag : FItems)
+    if (tag->NAD() == ANad) tag->SetTarvoVar(nullptr);
+}
+
+TTagVar* TTagVarList::GetByIndex(int AIndex) const {
+  if (AIndex < 0 || AIndex >= Count()) return nullptr;
+  return FItems[static_cast<size_t>(AIndex)];
+}
+
+TTagVar* TTagVarList::GetByFullName(std::string_view AName) const {
+  for (TTagVar* tag : FItems)
+    if (tag->FullName() == AName) return tag;
+  return nullptr;
+}
+
+bool TTagVarList::AllTagsOk() const {
+  for (const TTagVar* tag : FItems)
+    if (tag->TarvoVar() == nullptr) return false;
+  return true;
+}
+
+namespace {
+
+TTarvoVar* BoundVar(const TTagVar* tag) {
+  return tag ? tag->TarvoVar() : nullptr;
+}
+
+double NumValueOf(const TTarvoVar& var) {
+  return var.Typ() == vtReal ? var.ValueFloat() : static_cast<double>(var.ValueInt());
+}
+
+}  // namespace
+
+bool TTagVarList::ReadValueInt(int AIndex, int32_t& AValue) const {
+  const TTarvoVar* var = BoundVar(GetByIndex(AIndex));
+  if (!var) return false;
+  try {
+    AValue = var->ValueInt();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool TTagVarList::ReadValueFloat(int AIndex, double& AValue) const {
+  const TTarvoVar* var = BoundVar(GetByIndex(AIndex));
+  if (!var) return false;
+  try {
+    AValue = var->ValueFloat();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool TTagVarList::ReadNumValue(int AIndex, double& AValue) const {
+  const TTarvoVar* var = BoundVar(GetByIndex(AIndex));
+  if (!var) return false;
+  try {
+    AValue = NumValueOf(*var);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool TTagVarList::ReadNumValue(std::string_view AVariable, double& AValue) const {
+  const TTarvoVar* var = BoundVar(GetByFullName(AVariable));
+  if (!var) return false;
+  try {
+    AValue = NumValueOf(*var);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+namespace {
+
+void WriteNumValueTo(TTagVar* tag, const TVarValue& AValue) {
+  TTarvoVar* var = BoundVar(tag);
+  if (!var) return;
+  var->ValueForPLC(AValue);
+  tag->SetWriteValue(FormatValueText(AValue.ToDouble()));
+  tag->SetWriteReq(true);
+}
+
+}  // namespace
+
+void TTagVarList::WriteNumValue(int AIndex, const TVarValue& AValue) {
+  WriteNumValueTo(GetByIndex(AIndex), AValue);
+}
+
+void TTagVarList::WriteNumValue(std::string_view AVariable, const TVarValue& AValue) {
+  WriteNumValueTo(GetByFullName(AVariable), AValue);
+}
