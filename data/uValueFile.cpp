@@ -158,6 +158,15 @@ bool ParseValueFile(std::string_view Bytes, std::vector<TValueFileEntry>& Entrie
     Error = kValueFileParseError;
     return false;
   }
+  // The parser takes a second top-level element quietly; a well-formed document has one.
+  int topLevelElements = 0;
+  for (const pugi::xml_node& node : doc.children()) {
+    if (node.type() == pugi::node_element) ++topLevelElements;
+  }
+  if (topLevelElements != 1) {
+    Error = kValueFileParseError;
+    return false;
+  }
   const pugi::xml_node root = doc.document_element();
   if (std::strcmp(root.name(), "data") != 0) return true;
   for (const pugi::xml_node& var : root.children("var")) {

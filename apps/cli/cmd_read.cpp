@@ -1,0 +1,87 @@
+// varnel-cli read NAME... and write NAME=VALUE...: values of named variables of the chosen
+// controllers, in RAM or through the controllers' EEPROM requests (--ee). Each controller
+// gets all its names in one exchange; a write is read back in the same exchange and
+// checked against what was written.
+#include <iostream>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "apps/cli/workflow.h"
+#include "data/uErrors.h"
+
+namespace {
+
+using cli::Json;
+
+struct ValueOptions {
+  cli::NetOptions net;
+  std::vector<std::string> items;  // NAME or NAME=VALUE
+  bool ee = false;
+};
+
+int Finish(const cli::NetOptions& o, const std::vector<cli::ValueResult>& values,
+           std::vector<cli::Problem> problems, bool write, int controllers) {
+  cli::CollectValueProblems(values, problems);
+  if (controllers == 0 && problems.empty()) problems.push_back({0, "", "no controller answered"});
+  if (o.json) {
+    cli::PrintJson(
+        {{"values", cli::ValuesJson(values, write)}, {"errors", cli::ProblemsJson(problems)}});
+  } else {
+    if (!values.empty()) cli::PrintValues(values, write);
+    cli::PrintProblems(problems);
+  }
+  return problems.empty() ? cli::kExitOk : cli::kExitFailed;
+}
+
+int Run(const ValueOptions& opts, bool write) {
+  std::vector<std::pair<std::string, std::string>> assignments;
+  if (write) {
+    for (const std::string& item : opts.items) assignments.push_back(cli::SplitAssignment(item));
+  }
+  const cli::NetOptions& o = opts.net;
+  cli::Chosen chosen = cli::ChooseControllers(o);
+  std::vector<cli::Problem> problems = chosen.problems;
+  std::vector<cli::ValueResult> values;
+  {
+    cli::Progress progress(chosen.list->Count());
+    for (int i = 0; i < chosen.list->Count(); ++i) {
+      TTarvo& T = *chosen.list->Items(i);
+      progress.Step(i, (write ? "writing NAD " : "reading NAD ") + std::to_string(T.NAD()));
+      cli::ApplySettings(T, o);
+      try {
+        auto results = write ? cli::WriteValues(T, assignments, opts.ee, problems)
+                             : cli::ReadValues(T, opts.items, opts.ee, problems);
+        values.insert(values.end(), results.begin(), results.end());
+      } catch (const EVarnelError& e) {
+        problems.push_back({T.NAD(), "", e.what()});
+      }
+      // A read releases the socket at the end of its controller, as the desktop does; a
+      // write leaves it to the next command's settings step.
+      if (!write) T.Disconnect();
+    }
+  }
+  return Finish(o, values, std::move(problems), write, chosen.list->Count());
+}
+
+void Setup(CLI::App& root) {
+  auto readOpts = std::make_shared<ValueOptions>();
+  auto* read = root.add_subcommand("read", "Read named variables of the controllers");
+  read->add_option("NAME", readOpts->items, "Variable name, with an element index: levels[3]")
+      ->required();
+  read->add_flag("--ee", readOpts->ee, "Load the values from EEPROM first");
+  cli::AddNetOptions(read, readOpts->net, true);
+  cli::AddCommand(root, read, [readOpts] { return Run(*readOpts, false); });
+
+  auto writeOpts = std::make_shared<ValueOptions>();
+  auto* write = root.add_subcommand("write", "Write named variables and read them back");
+  write->add_option("NAME=VALUE", writeOpts->items, "Variable and the value to write")->required();
+  write->add_flag("--ee", writeOpts->ee, "Store the values in EEPROM afterwards");
+  cli::AddNetOptions(write, writeOpts->net, true);
+  cli::AddCommand(root, write, [writeOpts] { return Run(*writeOpts, true); });
+}
+
+}  // namespace
+
+VARNEL_CLI_COMMAND(Setup);

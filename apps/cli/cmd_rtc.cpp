@@ -1,0 +1,76 @@
+// varnel-cli rtc [--sync]: the controllers' clocks; with --sync each is first set to the
+// PC's local time, taken at its own turn, and read back.
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "apps/cli/workflow.h"
+#include "data/uErrors.h"
+
+namespace {
+
+using cli::Json;
+
+struct RtcOptions {
+  cli::NetOptions net;
+  bool sync = false;
+};
+
+int RunRtc(const RtcOptions& opts) {
+  const cli::NetOptions& o = opts.net;
+  cli::Chosen chosen = cli::ChooseControllers(o);
+  std::vector<cli::Problem> problems = chosen.problems;
+  std::vector<std::pair<int32_t, std::string>> clocks;
+  {
+    cli::Progress progress(chosen.list->Count());
+    for (int i = 0; i < chosen.list->Count(); ++i) {
+      TTarvo& T = *chosen.list->Items(i);
+      progress.Step(i, (opts.sync ? "setting the clock of NAD " : "reading the clock of NAD ") +
+                           std::to_string(T.NAD()));
+      cli::ApplySettings(T, o);
+      T.SetRTCString("");
+      try {
+        cli::UpdateRTC(T, opts.sync);
+      } catch (const EVarnelError& e) {
+        problems.push_back({T.NAD(), "", e.what()});
+      }
+      T.Disconnect();
+      clocks.emplace_back(T.NAD(), T.RTCString());
+      if (T.RTCString().empty()) {
+        problems.push_back({T.NAD(), "",
+                            T.ProgramState() == TProgramState::psCheckCode
+                                ? "the controller's program lacks some of the clock variables"
+                                : T.ErrorS});
+      }
+    }
+  }
+  if (chosen.list->Count() == 0 && problems.empty()) {
+    problems.push_back({0, "", "no controller answered"});
+  }
+  if (o.json) {
+    Json list = Json::array();
+    for (const auto& [nad, rtc] : clocks) list.push_back({{"nad", nad}, {"rtc", rtc}});
+    Json doc = {{"controllers", list}};
+    if (!problems.empty()) doc["errors"] = cli::ProblemsJson(problems);
+    cli::PrintJson(doc);
+  } else {
+    for (const auto& [nad, rtc] : clocks) {
+      std::cout << "NAD " << nad << "  " << (rtc.empty() ? "?" : rtc) << "\n";
+    }
+    cli::PrintProblems(problems);
+  }
+  return problems.empty() ? cli::kExitOk : cli::kExitFailed;
+}
+
+void Setup(CLI::App& root) {
+  auto opts = std::make_shared<RtcOptions>();
+  auto* sub = root.add_subcommand("rtc", "Read the controllers' clocks, or set them (--sync)");
+  sub->add_flag("--sync", opts->sync, "Set each clock to the PC's local time, then read it");
+  cli::AddNetOptions(sub, opts->net, true);
+  cli::AddCommand(root, sub, [opts] { return RunRtc(*opts); });
+}
+
+}  // namespace
+
+VARNEL_CLI_COMMAND(Setup);

@@ -1,0 +1,131 @@
+// varnel-cli status: for each chosen controller the five checks (network endpoint, ping,
+// program, allocation file, PLC running), the four scan figures and the clock.
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "apps/cli/workflow.h"
+#include "data/uErrors.h"
+
+namespace {
+
+using cli::Json;
+
+struct StatusRow {
+  int32_t nad = 0;
+  std::string ip;
+  bool checks[5] = {};
+  std::vector<std::string> figures;  // one per scan variable, "?" when unknown
+  std::string rtc;
+};
+
+const char* const kCheckKeys[5] = {"network", "ping", "program", "alc", "run"};
+const char* const kCheckTitles[5] = {"NETWORK", "PING", "PROGRAM", "ALC", "RUN"};
+
+StatusRow CheckOne(TTarvo& T, const cli::NetOptions& o, std::vector<cli::Problem>& problems) {
+  cli::ApplySettings(T, o);
+  T.SetStatusTested(true);
+  StatusRow row;
+  row.nad = T.NAD();
+  T.SetRTCString("");
+  // A failed check does not stop the later ones: each light shows its own answer.
+  row.checks[0] = T.CheckSocket();
+  row.checks[1] = T.CheckTarvo();
+  row.checks[2] = T.CheckProgram();
+  row.checks[3] = T.CheckAllocation();
+  row.checks[4] = T.CheckPLCRun();
+  // Index 0, as the System table asks: a scalar, or element 0 of an array of that name.
+  std::vector<std::string> names;
+  for (const std::string& name : cli::kSystemVarNames) names.push_back(name + "[0]");
+  std::vector<cli::Problem> unused;
+  for (const cli::ValueResult& v : cli::ReadValues(T, names, false, unused)) {
+    row.figures.push_back(v.value);
+  }
+  cli::UpdateRTC(T, false);
+  row.rtc = T.RTCString();
+  row.ip = T.IP();
+  T.Disconnect();
+  if (!row.checks[1]) problems.push_back({row.nad, "", "PLC not responding!"});
+  return row;
+}
+
+void PrintTable(const std::vector<StatusRow>& rows) {
+  std::cout << "NAD   IP               ";
+  for (const char* title : kCheckTitles) std::cout << title << "  ";
+  for (const std::string& name : cli::kSystemVarNames) std::cout << name << "  ";
+  std::cout << "RTC\n";
+  for (const StatusRow& row : rows) {
+    std::string line = std::to_string(row.nad);
+    line.resize(6, ' ');
+    std::string ip = row.ip;
+    if (ip.size() < 17) ip.resize(17, ' ');
+    std::cout << line << ip;
+    for (int i = 0; i < 5; ++i) {
+      std::string mark = row.checks[i] ? "yes" : "no";
+      mark.resize(std::string(kCheckTitles[i]).size() + 2, ' ');
+      std::cout << mark;
+    }
+    for (size_t i = 0; i < row.figures.size(); ++i) {
+      std::string figure = row.figures[i];
+      if (figure.size() < cli::kSystemVarNames[i].size() + 2) {
+        figure.resize(cli::kSystemVarNames[i].size() + 2, ' ');
+      }
+      std::cout << figure;
+    }
+    std::cout << row.rtc << "\n";
+  }
+}
+
+int RunStatus(const cli::NetOptions& o) {
+  cli::Chosen chosen = cli::ChooseControllers(o);
+  std::vector<cli::Problem> problems = chosen.problems;
+  std::vector<StatusRow> rows;
+  {
+    cli::Progress progress(chosen.list->Count());
+    for (int i = 0; i < chosen.list->Count(); ++i) {
+      TTarvo& T = *chosen.list->Items(i);
+      progress.Step(i, "status of NAD " + std::to_string(T.NAD()));
+      try {
+        rows.push_back(CheckOne(T, o, problems));
+      } catch (const EVarnelError& e) {
+        problems.push_back({T.NAD(), "", e.what()});
+      }
+    }
+  }
+  if (chosen.list->Count() == 0 && problems.empty()) {
+    problems.push_back({0, "", "no controller answered"});
+  }
+  if (o.json) {
+    Json list = Json::array();
+    for (const StatusRow& row : rows) {
+      Json item = {{"nad", row.nad}, {"ip", row.ip}};
+      for (int i = 0; i < 5; ++i) item[kCheckKeys[i]] = row.checks[i];
+      for (size_t i = 0; i < row.figures.size(); ++i) {
+        item[cli::kSystemVarNames[i]] = row.figures[i];
+      }
+      item["rtc"] = row.rtc;
+      list.push_back(std::move(item));
+    }
+    Json doc = {{"controllers", list}};
+    if (!problems.empty()) doc["errors"] = cli::ProblemsJson(problems);
+    cli::PrintJson(doc);
+  } else {
+    if (!rows.empty()) PrintTable(rows);
+    cli::PrintProblems(problems);
+  }
+  return problems.empty() ? cli::kExitOk : cli::kExitFailed;
+}
+
+void Setup(CLI::App& root) {
+  auto opts = std::make_shared<cli::NetOptions>();
+  auto* sub = root.add_subcommand(
+      "status",
+      "Check each controller: network, ping, program, ALC file, run, scan figures, clock");
+  cli::AddNetOptions(sub, *opts, true);
+  cli::AddCommand(root, sub, [opts] { return RunStatus(*opts); });
+}
+
+}  // namespace
+
+VARNEL_CLI_COMMAND(Setup);
