@@ -1,0 +1,454 @@
+// TTarvo against simulated controllers on loopback: the link's state machine, the cost of
+// an established link, binding, and the write and read of values.
+#include "controller/uTarvo.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/uErrors.h"
+#include "sim/uSimHost.h"
+
+namespace {
+
+constexpr uint8_t kPing = 0x10;
+constexpr uint8_t kReadStatus = 0x11;
+constexpr uint8_t kReadCode = 0x21;
+constexpr uint8_t kReadRandom = 0x33;
+constexpr uint8_t kWriteRandom = 0x34;
+
+// A tag as the workflows make them: NAD, name, index, write text.
+TTagVar* Tag(int32_t nad, const std::string& name, int32_t index = -1,
+             const std::string& write = "") {
+  return new TTagVar(std::to_string(nad) + "." + name, name, nad, index, write);
+}
+
+sim::TSimVar Var(uint32_t address, int count, int size, const char* scope, const char* type,
+                 const char* name, std::vector<uint32_t> initial = {}) {
+  sim::TSimVar v;
+  v.Address = address;
+  v.Flags = 2;
+  v.Count = count;
+  v.Size = size;
+  v.Scope = scope;
+  v.Type = type;
+  v.Name = name;
+  v.Initial = std::move(initial);
+  return v;
+}
+
+class TarvoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::TSimHostOptions options;
+    options.Controllers = 2;
+    options.BaseNAD = 10;
+    host_ = std::make_unique<sim::TSimHost>(options);
+    std::string error;
+    ASSERT_TRUE(host_->Start(&error)) << error;
+    tarvo_ = MakeTarvo(10);
+  }
+
+  std::unique_ptr<TTarvo> MakeTarvo(int32_t nad) {
+    auto tarvo = std::make_unique<TTarvo>(nad);
+    tarvo->SetEthAdapterID("lo");
+    tarvo->SetPort(host_->Port());
+    // Few, short repeats: a silent controller is given up on quickly.
+    tarvo->Comm()->SetNoRetires(1);
+    tarvo->Comm()->SetWaitTime(300);
+    return tarvo;
+  }
+
+  sim::TSimController& Sim(int i = 0) { return host_->Controller(i); }
+
+  // The command codes controller i received since the last call.
+  std::vector<uint8_t> Commands(int i = 0) {
+    std::vector<uint8_t> codes;
+    for (const sim::TSimRequest& r : Sim(i).Requests()) codes.push_back(r.Command);
+    Sim(i).ClearRequests();
+    return codes;
+  }
+
+  std::vector<sim::TSimRequest> Requests(uint8_t command, int i = 0) {
+    std::vector<sim::TSimRequest> found;
+    for (const sim::TSimRequest& r : Sim(i).Requests()) {
+      if (r.Command == command) found.push_back(r);
+    }
+    return found;
+  }
+
+  static size_t CountOf(const std::vector<uint8_t>& codes, uint8_t code) {
+    return static_cast<size_t>(std::count(codes.begin(), codes.end(), code));
+  }
+
+  // Reads the named scalars of NAD 10 in one exchange.
+  std::unique_ptr<TTagVarList> ReadTags(std::initializer_list<const char*> names) {
+    auto tags = std::make_unique<TTagVarList>();
+    for (const char* name : names) tags->Add(Tag(10, name));
+    tarvo_->Read(*tags);
+    return tags;
+  }
+
+  std::unique_ptr<sim::TSimHost> host_;
+  std::unique_ptr<TTarvo> tarvo_;
+};
+
+TEST_F(TarvoTest, FirstReadWalksEveryStepAndReadsTheAllocationFile) {
+  TTagVarList tags;
+  tags.Add(Tag(10, "temp"));
+  tarvo_->Read(tags);
+
+  const auto codes = Commands();
+  ASSERT_FALSE(codes.empty());
+  EXPECT_EQ(codes.front(), kPing);
+  EXPECT_GT(CountOf(codes, kReadCode), 2u) << "header, date and the allocation archive";
+  EXPECT_EQ(CountOf(codes, kReadStatus), 1u);
+  EXPECT_EQ(codes.back(), kReadRandom);
+  EXPECT_TRUE(tarvo_->SockOK());
+  EXPECT_TRUE(tarvo_->PingOK());
+  EXPECT_TRUE(tarvo_->ProgramOK());
+  EXPECT_TRUE(tarvo_->AlcOK());
+  EXPECT_TRUE(tarvo_->RunOK());
+  EXPECT_EQ(tarvo_->IP(), Sim().IP());
+  EXPECT_EQ(tarvo_->ProgramState(), TProgramState::psCheckCode);
+  EXPECT_FALSE(tarvo_->ProgramDate().empty());
+  ASSERT_NE(tags.Items(0)->TarvoVar(), nullptr);
+  EXPECT_EQ(tags.Items(0)->TarvoVar()->ValueFloat(), -125);
+  EXPECT_EQ(tags.Items(0)->TarvoVar()->Description(), "Tank temperature in 0.1 degC");
+}
+
+TEST_F(TarvoTest, EstablishedLinkSpendsThreeChecksBeforeTheExchange) {
+  ReadTags({"temp"});
+  Commands();
+  Sim().WriteVar("temp", 0, 321);
+  const auto tagsOwned = ReadTags({"temp", "setpoint", "total"});
+  const TTagVarList& tags = *tagsOwned;
+  // Program header, transfer date, run state; then one read of all three values.
+  EXPECT_EQ(Commands(), (std::vector<uint8_t>{kReadCode, kReadCode, kReadStatus, kReadRandom}));
+  EXPECT_EQ(tags.Items(0)->TarvoVar()->ValueFloat(), 321);
+  EXPECT_FLOAT_EQ(static_cast<float>(tags.Items(1)->TarvoVar()->ValueFloat()), 21.5f);
+  EXPECT_EQ(tags.Items(2)->TarvoVar()->ValueFloat(), 123456789);
+}
+
+TEST_F(TarvoTest, ReplacedProgramIsNoticedAndItsVariablesBound) {
+  ReadTags({"temp"});
+  auto vars = sim::TSimController::DefaultVars();
+  vars.push_back(Var(0x0400, 1, 2, "global", "word", "added", {4242}));
+  Sim().ReplaceProgram(vars);
+  Commands();
+
+  const auto tagsOwned = ReadTags({"added"});
+  const TTagVarList& tags = *tagsOwned;
+  EXPECT_GT(CountOf(Commands(), kReadCode), 2u) << "the allocation file is read again";
+  ASSERT_NE(tags.Items(0)->TarvoVar(), nullptr);
+  EXPECT_EQ(tags.Items(0)->TarvoVar()->ValueFloat(), 4242);
+}
+
+TEST_F(TarvoTest, StoppedPlcStillExchangesValues) {
+  Sim().SetRunning(false);
+  const auto tagsOwned = ReadTags({"counter_w"});
+  const TTagVarList& tags = *tagsOwned;
+  EXPECT_FALSE(tarvo_->RunOK());
+  EXPECT_EQ(tarvo_->ProgramState(), TProgramState::psCheckCode);
+  ASSERT_NE(tags.Items(0)->TarvoVar(), nullptr);
+  EXPECT_EQ(tags.Items(0)->TarvoVar()->ValueFloat(), 1234);
+}
+
+TEST_F(TarvoTest, SilentControllerIsPingedAgainNextTime) {
+  sim::TSimFaults silent;
+  silent.DropProbability = 1;
+  Sim().SetFaults(silent);
+  TTagVarList tags;
+  tags.Add(Tag(10, "temp"));
+  tarvo_->Read(tags);
+  EXPECT_EQ(tarvo_->ErrorS, "PLC not responding!");
+  EXPECT_FALSE(tarvo_->PingOK());
+  EXPECT_EQ(tarvo_->ProgramState(), TProgramState::psSocketInit);
+  EXPECT_EQ(tags.Items(0)->TarvoVar(), nullptr);
+  EXPECT_TRUE(Requests(kReadRandom).empty());
+
+  Sim().SetFaults({});
+  Commands();
+  tarvo_->Read(tags);
+  const auto codes = Commands();
+  ASSERT_FALSE(codes.empty());
+  EXPECT_EQ(codes.front(), kPing);
+  ASSERT_NE(tags.Items(0)->TarvoVar(), nullptr);
+  EXPECT_EQ(tarvo_->ErrorS, "PLC not responding!") << "kept until the next failure";
+}
+
+TEST_F(TarvoTest, ControllerFallingSilentOnAnEstablishedLinkIsReopened) {
+  ReadTags({"temp"});
+  sim::TSimFaults silent;
+  silent.DropProbability = 1;
+  Sim().SetFaults(silent);
+  const auto failedOwned = ReadTags({"temp"});
+  const TTagVarList& failed = *failedOwned;
+  EXPECT_EQ(tarvo_->ErrorS, "PLC has no program!");
+  EXPECT_EQ(tarvo_->ProgramState(), TProgramState::psSocketInit);
+  EXPECT_EQ(failed.Items(0)->TarvoVar(), nullptr);
+
+  Sim().SetFaults({});
+  Commands();
+  const auto tagsOwned = ReadTags({"temp"});
+  const TTagVarList& tags = *tagsOwned;
+  EXPECT_EQ(Commands().front(), kPing);
+  EXPECT_NE(tags.Items(0)->TarvoVar(), nullptr);
+}
+
+TEST_F(TarvoTest, TagsBindByExactNameScopeAndElement) {
+  Sim().ReplaceProgram(std::vector<sim::TSimVar>{
+      Var(0x0400, 1, 2, "global", "word", "x", {7}),
+      Var(0x0410, 5, 2, "global", "int", "arr"),
+      Var(0x0420, 1, 2, "local", "int", "loc", {9}),
+  });
+  for (int i = 0; i < 5; ++i) Sim().WriteVar("arr", i, 100 + i);
+
+  struct Case {
+    const char* name;
+    int32_t index;
+    int32_t nad;
+    double value;  // -1: stays unbound
+  };
+  const std::vector<Case> cases = {
+      {"x", -1, 10, 7},        {"x", 0, 10, 7},    {"arr", -1, 10, 100}, {"arr", 3, 10, 103},
+      {"arr", 4, 10, 104},     {"arr", 5, 10, -1}, {"X", -1, 10, -1},    {"loc", -1, 10, -1},
+      {"missing", -1, 10, -1}, {"x", -1, 11, -1},
+  };
+  TTagVarList tags;
+  for (const Case& c : cases) tags.Add(Tag(c.nad, c.name, c.index));
+  tarvo_->Read(tags);
+  ASSERT_EQ(tarvo_->ProgramState(), TProgramState::psCheckCode) << tarvo_->ErrorS;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(std::string(c.name) + "[" + std::to_string(c.index) + "] of NAD " +
+                 std::to_string(c.nad));
+    const TTarvoVar* bound = tags.Items(static_cast<int>(i))->TarvoVar();
+    if (c.value < 0) {
+      EXPECT_EQ(bound, nullptr);
+    } else {
+      ASSERT_NE(bound, nullptr);
+      EXPECT_EQ(bound->ValueFloat(), c.value);
+    }
+  }
+}
+
+TEST_F(TarvoTest, TagListWithoutThisNadSendsNothing) {
+  TTagVarList tags;
+  tags.Add(Tag(11, "temp"));
+  tarvo_->Read(tags);
+  EXPECT_TRUE(Commands().empty());
+  EXPECT_EQ(tarvo_->ProgramState(), TProgramState::psInit);
+  EXPECT_EQ(tags.Items(0)->TarvoVar(), nullptr);
+}
+
+TEST_F(TarvoTest, AllocationParseErrorReachesTheCallerAndIsReadAgain) {
+  ReadTags({"temp"});
+  const std::string bad =
+      sim::TSimController::MakeAlcText(sim::TSimController::DefaultVars(), 10) + "bad line\r\n";
+  Sim().ReplaceProgram(bad);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    SCOPED_TRACE(attempt);
+    Commands();
+    TTagVarList tags;
+    tags.Add(Tag(10, "temp"));
+    EXPECT_THROW(tarvo_->Read(tags), EAlcParseError);
+    EXPECT_EQ(tarvo_->ProgramState(), TProgramState::psReadAlc);
+    EXPECT_EQ(tags.Items(0)->TarvoVar(), nullptr);
+    EXPECT_TRUE(tarvo_->AlcOK()) << "keeps the outcome of the last check that ended";
+    EXPECT_GT(CountOf(Commands(), kReadCode), 0u);
+  }
+
+  Sim().ReplaceProgram(sim::TSimController::DefaultVars());
+  const auto tagsOwned = ReadTags({"temp"});
+  const TTagVarList& tags = *tagsOwned;
+  EXPECT_EQ(tarvo_->ProgramState(), TProgramState::psCheckCode);
+  EXPECT_NE(tags.Items(0)->TarvoVar(), nullptr);
+}
+
+TEST_F(TarvoTest, MissingAllocationFileIsReported) {
+  Sim().SetWithoutAlc(true);
+  const auto tagsOwned = ReadTags({"temp"});
+  const TTagVarList& tags = *tagsOwned;
+  EXPECT_EQ(tarvo_->ErrorS, "ALC data not found!");
+  EXPECT_FALSE(tarvo_->AlcOK());
+  EXPECT_TRUE(tarvo_->ProgramOK());
+  EXPECT_EQ(tarvo_->ProgramState(), TProgramState::psSocketInit);
+  EXPECT_EQ(tags.Items(0)->TarvoVar(), nullptr);
+}
+
+TEST_F(TarvoTest, NoProgramIsReported) {
+  Sim().ClearProgram();
+  ReadTags({"temp"});
+  EXPECT_EQ(tarvo_->ErrorS, "PLC has no program!");
+  EXPECT_FALSE(tarvo_->ProgramOK());
+  EXPECT_TRUE(tarvo_->PingOK());
+}
+
+TEST_F(TarvoTest, WriteGoesOutInOneRequestAndIsReadBackInTheSameCall) {
+  ReadTags({"temp"});
+  Commands();
+  TTagVarList tags;
+  tags.Add(Tag(10, "temp", -1, "215"));
+  tags.Add(Tag(10, "setpoint", -1, "0.1"));
+  tags.Add(Tag(10, "levels", 3, "-1"));
+  tags.Add(Tag(10, "flag", -1, "2"));
+  tarvo_->Read(tags);
+  EXPECT_EQ(Commands(),
+            (std::vector<uint8_t>{kReadCode, kReadCode, kReadStatus, kWriteRandom, kReadRandom}));
+  EXPECT_EQ(Sim().ReadVar("temp"), 215u);
+  EXPECT_EQ(Sim().ReadVar("levels", 3), 0xFFFFu);
+  EXPECT_EQ(Sim().ReadVar("flag"), 1u);
+  EXPECT_EQ(Sim().ReadVar("setpoint"), 0x3DCCCCCDu);
+  EXPECT_EQ(tags.Items(1)->TarvoVar()->ValueFloat(), static_cast<double>(0.1f));
+  EXPECT_EQ(tags.Items(2)->TarvoVar()->ValueFloat(), -1);
+  for (int i = 0; i < tags.Count(); ++i) {
+    EXPECT_FALSE(tags.Items(i)->WriteReq());
+    EXPECT_TRUE(tags.Items(i)->WriteError().empty());
+  }
+}
+
+TEST_F(TarvoTest, ValueThatDoesNotConvertIsNotWrittenAndSaysWhy) {
+  Sim().WriteVar("temp", 0, 55);
+  TTagVarList tags;
+  tags.Add(Tag(10, "temp", -1, "1.5"));          // no integer
+  tags.Add(Tag(10, "total", -1, "2147483648"));  // beyond a long
+  tags.Add(Tag(10, "counter_w", -1, "77"));
+  tarvo_->Read(tags);
+  ASSERT_EQ(tarvo_->ProgramState(), TProgramState::psCheckCode) << tarvo_->ErrorS;
+
+  const auto writes = Requests(kWriteRandom);
+  ASSERT_EQ(writes.size(), 1u);
+  // Counts c1, c2, c4 = 0, 1, 0: only counter_w went out.
+  EXPECT_EQ(std::vector<uint8_t>(writes[0].Params.begin(), writes[0].Params.begin() + 6),
+            (std::vector<uint8_t>{0, 0, 1, 0, 0, 0}));
+  EXPECT_EQ(Sim().ReadVar("temp"), 55u);
+  EXPECT_EQ(Sim().ReadVar("total"), 123456789u);
+  EXPECT_EQ(Sim().ReadVar("counter_w"), 77u);
+  for (int i : {0, 1}) {
+    const TTagVar* tag = tags.Items(i);
+    EXPECT_NE(tag->WriteError().find(tag->WriteValue()), std::string::npos) << tag->WriteError();
+    EXPECT_NE(tag->WriteError().find(tag->Name()), std::string::npos) << tag->WriteError();
+    ASSERT_NE(tag->TarvoVar(), nullptr) << "still read back";
+  }
+  EXPECT_EQ(tags.Items(0)->TarvoVar()->ValueFloat(), 55);
+  EXPECT_TRUE(tags.Items(2)->WriteError().empty());
+}
+
+TEST_F(TarvoTest, ManyValuesTravelInAsFewRequestsAsPossible) {
+  std::vector<sim::TSimVar> vars;
+  for (int i = 0; i < 250; ++i) {
+    sim::TSimVar v = Var(0x1000 + 4 * i, 1, 4, "global", "long", "");
+    v.Name = "v" + std::to_string(i);
+    vars.push_back(v);
+  }
+  Sim().ReplaceProgram(vars);
+  TTagVarList tags;
+  for (int i = 0; i < 250; ++i)
+    tags.Add(Tag(10, "v" + std::to_string(i), -1, std::to_string(i * 3)));
+  tarvo_->Read(tags);
+  ASSERT_EQ(tarvo_->ProgramState(), TProgramState::psCheckCode) << tarvo_->ErrorS;
+  EXPECT_EQ(Requests(kWriteRandom).size(), 3u) << "100 + 100 + 50";
+  EXPECT_EQ(Requests(kReadRandom).size(), 2u) << "200 + 50";
+  for (int i = 0; i < 250; i += 49) {
+    EXPECT_EQ(Sim().ReadVar("v" + std::to_string(i)), static_cast<uint32_t>(i * 3));
+    EXPECT_EQ(tags.Items(i)->TarvoVar()->ValueFloat(), i * 3);
+  }
+}
+
+TEST_F(TarvoTest, DisconnectKeepsTheStateAndTheNextReadStillReaches) {
+  ReadTags({"temp"});
+  EXPECT_TRUE(tarvo_->Disconnect());
+  EXPECT_EQ(tarvo_->ProgramState(), TProgramState::psCheckCode);
+  Sim().WriteVar("temp", 0, 99);
+  const auto tagsOwned = ReadTags({"temp"});
+  const TTagVarList& tags = *tagsOwned;
+  ASSERT_NE(tags.Items(0)->TarvoVar(), nullptr) << tarvo_->ErrorS;
+  EXPECT_EQ(tags.Items(0)->TarvoVar()->ValueFloat(), 99);
+  EXPECT_EQ(Requests(kPing).size(), 1u) << "only the first Read pinged";
+}
+
+TEST_F(TarvoTest, ReconnectPingsTheKnownAddress) {
+  ReadTags({"temp"});
+  tarvo_->Disconnect();
+  Commands();
+  EXPECT_TRUE(tarvo_->Reconnect());
+  EXPECT_EQ(tarvo_->IP(), Sim().IP());
+  const auto pings = Requests(kPing);
+  ASSERT_EQ(pings.size(), 1u);
+  EXPECT_FALSE(pings[0].Broadcast);
+}
+
+TEST_F(TarvoTest, StaticAddressWithPortReachesTheController) {
+  auto other = MakeTarvo(11);
+  other->SetIP(Sim(1).IP() + ":" + std::to_string(host_->Port()));
+  EXPECT_EQ(other->Port(), host_->Port());
+  TTagVarList tags;
+  tags.Add(Tag(11, "counter_w"));
+  other->Read(tags);
+  ASSERT_NE(tags.Items(0)->TarvoVar(), nullptr) << other->ErrorS;
+  EXPECT_EQ(other->IP(), Sim(1).IP());
+  for (const sim::TSimRequest& r : Sim(1).Requests()) EXPECT_FALSE(r.Broadcast);
+}
+
+TEST_F(TarvoTest, UnknownAdapterFailsTheSocketCheck) {
+  tarvo_->SetEthAdapterID("no-such-adapter");
+  ReadTags({"temp"});
+  EXPECT_EQ(tarvo_->ErrorS, "Cannot open socket!");
+  EXPECT_FALSE(tarvo_->SockOK());
+  EXPECT_TRUE(Commands().empty());
+}
+
+TEST(TarvoListTest, ItemsLookupAndRemoval) {
+  TTarvoList list;
+  EXPECT_EQ(list.AddNewTarvoByNAD(5), 0);
+  EXPECT_EQ(list.AddNewTarvoByNAD(7), 1);
+  EXPECT_EQ(list.AddNewTarvoByNAD(5), 2);
+  EXPECT_EQ(list.Count(), 3);
+  EXPECT_EQ(list.Items(-1), nullptr);
+  EXPECT_EQ(list.Items(3), nullptr);
+  EXPECT_EQ(list.GetByNAD(5), list.Items(2));
+  EXPECT_EQ(list.GetByNAD(6), nullptr);
+
+  TTarvo* seven = list.Items(1);
+  EXPECT_EQ(list.Remove(seven), 1);
+  EXPECT_EQ(list.IndexOf(seven), -1);
+  EXPECT_EQ(list.Remove(seven), -1);
+  delete seven;  // Remove handed it back
+  EXPECT_EQ(list.Count(), 2);
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0);
+}
+
+TEST(TarvoListTest, BorrowedCommunicatorOutlivesTheController) {
+  TCommunicator comm;
+  comm.SetTarvoPort(9999);
+  {
+    TTarvo tarvo(3);
+    tarvo.SetComm(&comm);
+    EXPECT_EQ(tarvo.Comm(), &comm);
+    EXPECT_EQ(tarvo.Port(), 9999);
+    tarvo.SetPassword("abc");
+    EXPECT_EQ(comm.PasswordCRC(), 0x7F00);
+  }
+  EXPECT_EQ(comm.TarvoPort(), 9999);
+}
+
+TEST(TarvoProperties, NadChangeForgetsTheAddressAndProgramDateFormats) {
+  TTarvo tarvo;
+  EXPECT_EQ(tarvo.NAD(), -1);
+  EXPECT_EQ(tarvo.ProgramState(), TProgramState::psInit);
+  tarvo.SetIP("127.0.0.5");
+  EXPECT_EQ(tarvo.Comm()->TarvoIP(), "127.0.0.5");
+  EXPECT_EQ(tarvo.Port(), 8442);
+  tarvo.SetNAD(4);
+  EXPECT_EQ(tarvo.Comm()->TarvoNAD(), 4);
+  EXPECT_EQ(tarvo.Comm()->TarvoIP(), "");
+  EXPECT_EQ(tarvo.IP(), "127.0.0.5");
+  EXPECT_EQ(tarvo.ProgramDate(), "");
+}
+
+}  // namespace
