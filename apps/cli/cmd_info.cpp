@@ -49,6 +49,12 @@ std::string DosDateTimeText(int32_t value) {
   return text;
 }
 
+// The kernel keeps its addresses as four bytes; they are shown in the order they came.
+std::string AddressBytesText(uint32_t value) {
+  return std::to_string(value & 0xFF) + "." + std::to_string((value >> 8) & 0xFF) + "." +
+         std::to_string((value >> 16) & 0xFF) + "." + std::to_string(value >> 24);
+}
+
 Json LoaderJson(const TLoaderHeader& h) {
   return {{"version_major", h.version_major},
           {"version_minor", h.version_minor},
@@ -69,10 +75,10 @@ Json KernelJson(const TKernelHeader& h) {
           {"release_num", h.release_num},
           {"IEX_speed", h.IEX_speed},
           {"NAD_Alias", h.NAD_Alias},
-          {"ip_address", IntToIP(h.ip_address)},
-          {"subnet_mask", IntToIP(h.subnet_mask)},
-          {"gateway", IntToIP(h.gateway)},
-          {"dns_server", IntToIP(h.dns_server)}};
+          {"ip_address", AddressBytesText(h.ip_address)},
+          {"subnet_mask", AddressBytesText(h.subnet_mask)},
+          {"gateway", AddressBytesText(h.gateway)},
+          {"dns_server", AddressBytesText(h.dns_server)}};
 }
 
 Json CodeJson(const TCodeHeader& h) {
