@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include "uSimClient.h"
 
@@ -76,6 +75,23 @@ class TSimProcess {
   int fErr = -1;
 };
 
+// "NAD 10 at 127.0.0.10:8442" as NAD, address and port.
+struct TLine {
+  unsigned NAD = 0;
+  std::string IP;
+  int Port = 0;
+};
+std::optional<TLine> ParseLine(const std::string& text) {
+  TLine l;
+  char ip[16] = {};
+  int used = 0;
+  if (std::sscanf(text.c_str(), "NAD %u at %15[0-9.]:%d\n%n", &l.NAD, ip, &l.Port, &used) != 3 ||
+      used != static_cast<int>(text.size()))
+    return std::nullopt;
+  l.IP = ip;
+  return l;
+}
+
 class VarnelSimTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -87,18 +103,17 @@ TEST_F(VarnelSimTest, PrintsEveryControllerAnswersAndStopsOnSignals) {
   for (int signal : {SIGTERM, SIGINT}) {
     TSimProcess sim({"--controllers", "2", "--base-nad", "40", "--port", "0", "--first-ip",
                      "127.0.0.60", "--password", "pw", "--stopped"});
-    const std::regex line(R"(NAD (\d+) at ([0-9.]+):(\d+)\n)");
-    std::smatch m0, m1;
-    const std::string l0 = sim.Line(), l1 = sim.Line();
-    ASSERT_TRUE(std::regex_match(l0, m0, line)) << l0;
-    ASSERT_TRUE(std::regex_match(l1, m1, line)) << l1;
-    EXPECT_EQ(m0[1], "40");
-    EXPECT_EQ(m0[2], "127.0.0.60");
-    EXPECT_EQ(m1[1], "41");
-    EXPECT_EQ(m1[2], "127.0.0.61");
-    const int port = std::stoi(m0[3]);
+    const std::string t0 = sim.Line(), t1 = sim.Line();
+    const auto l0 = ParseLine(t0), l1 = ParseLine(t1);
+    ASSERT_TRUE(l0) << t0;
+    ASSERT_TRUE(l1) << t1;
+    EXPECT_EQ(l0->NAD, 40u);
+    EXPECT_EQ(l0->IP, "127.0.0.60");
+    EXPECT_EQ(l1->NAD, 41u);
+    EXPECT_EQ(l1->IP, "127.0.0.61");
+    const int port = l0->Port;
     EXPECT_GT(port, 0);
-    EXPECT_EQ(m1[3], m0[3]);
+    EXPECT_EQ(l1->Port, port);
 
     TClient client;
     auto a = client.Call("127.0.0.61", port, 41, 0x11, {}, PasswordHashUtf8("pw"));
@@ -115,11 +130,12 @@ TEST_F(VarnelSimTest, ServesAnAllocationFileAndFaults) {
                     ("varnel-sim-test-" + std::to_string(getpid()) + ".alc");
   std::ofstream(path) << ";CPU Tarvo-2 X\n0080 2 1 0 2 global word speed Motor speed\n";
   TSimProcess sim({"--port", "0", "--alc", path.string(), "--negative", "5"});
-  std::smatch m;
-  const std::string l = sim.Line();
-  ASSERT_TRUE(std::regex_match(l, m, std::regex(R"(NAD 10 at 127\.0\.0\.10:(\d+)\n)"))) << l;
+  const std::string text = sim.Line();
+  const auto l = ParseLine(text);
+  ASSERT_TRUE(l) << text;
+  EXPECT_EQ(l->IP, "127.0.0.10");
   TClient client;
-  auto a = client.Call("127.0.0.10", std::stoi(m[1]), 10, 0x10);
+  auto a = client.Call("127.0.0.10", l->Port, 10, 0x10);
   ASSERT_TRUE(a);
   EXPECT_EQ(a->Direction, md_NOTREADY);
   sim.Signal(SIGTERM);
