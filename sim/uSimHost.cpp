@@ -81,7 +81,10 @@ struct TSimHost::TPending {
   }
 };
 
-TSimHost::TSimHost(TSimHostOptions options) : fOptions(std::move(options)) {}
+TSimHost::TSimHost(TSimHostOptions options) : fOptions(std::move(options)) {
+  fSetupError = Setup();
+  if (!fSetupError.empty()) fControllers.clear();
+}
 
 TSimHost::~TSimHost() {
   Stop();
@@ -107,6 +110,33 @@ TSimController* TSimHost::FindByNAD(uint32_t nad) {
   return nullptr;
 }
 
+std::string TSimHost::Setup() {
+  if (fOptions.Controllers < 1 || fOptions.Controllers > 100000)
+    return "the number of controllers must be 1 to 100000";
+  if (fOptions.Port < 0 || fOptions.Port > 65535) return "the port must be 0 to 65535";
+  if (fOptions.BaseNAD == 0 ||
+      fOptions.BaseNAD - 1 > UINT32_MAX - static_cast<uint32_t>(fOptions.Controllers))
+    return "the controllers' NADs must lie from 1 to 4294967295";
+  uint32_t first = 0;
+  if (!ParseIPv4(fOptions.FirstIP, first)) return "\"" + fOptions.FirstIP + "\" is no IPv4 address";
+  if (!IsLoopback(first))
+    return "controller address " + fOptions.FirstIP +
+           " lies outside 127.0.0.0/8; simulated controllers live on loopback only";
+  for (int i = 0; i < fOptions.Controllers; ++i) {
+    const std::string address = NthAddress(fOptions.FirstIP, i);
+    if (address.empty()) return "too many controllers: the addresses run out of 127.0.0.0/8";
+    auto c = std::make_unique<TSimController>(fOptions.BaseNAD + static_cast<uint32_t>(i), address,
+                                              fOptions.Password);
+    c->SetFaults(fOptions.Faults);
+    if (!fOptions.AlcText.empty()) c->ReplaceProgram(fOptions.AlcText);
+    if (fOptions.NoAlc) c->SetWithoutAlc(true);
+    if (fOptions.NoProgram) c->ClearProgram();
+    if (fOptions.Stopped) c->SetRunning(false);
+    fControllers.push_back(std::move(c));
+  }
+  return {};
+}
+
 bool TSimHost::Start(std::string* error) {
   auto fail = [&](const std::string& message) {
     if (error) *error = message;
@@ -114,22 +144,7 @@ bool TSimHost::Start(std::string* error) {
     return false;
   };
   if (Running()) return fail("the simulator is already running");
-  if (fOptions.Controllers < 1 || fOptions.Controllers > 100000)
-    return fail("the number of controllers must be 1 to 100000");
-  if (fOptions.Port < 0 || fOptions.Port > 65535) return fail("the port must be 0 to 65535");
-  uint32_t first = 0;
-  if (!ParseIPv4(fOptions.FirstIP, first))
-    return fail("\"" + fOptions.FirstIP + "\" is no IPv4 address");
-  if (!IsLoopback(first))
-    return fail("controller address " + fOptions.FirstIP +
-                " lies outside 127.0.0.0/8; simulated controllers live on loopback only");
-
-  std::vector<std::string> addresses;
-  for (int i = 0; i < fOptions.Controllers; ++i) {
-    addresses.push_back(NthAddress(fOptions.FirstIP, i));
-    if (addresses.back().empty())
-      return fail("too many controllers: the addresses run out of 127.0.0.0/8");
-  }
+  if (!fSetupError.empty()) return fail(fSetupError);
 
   // Every socket shares the port with SO_REUSEADDR, which would also let us share it
   // unnoticed with another program. A probe without it fails when anyone holds the port.
@@ -146,19 +161,6 @@ bool TSimHost::Start(std::string* error) {
     getsockname(probe, reinterpret_cast<sockaddr*>(&sa), &len);
     fPort = ntohs(sa.sin_port);
     close(probe);
-  }
-
-  fControllers.clear();
-  for (int i = 0; i < fOptions.Controllers; ++i) {
-    auto c = std::make_unique<TSimController>(fOptions.BaseNAD + static_cast<uint32_t>(i),
-                                              addresses[i], fOptions.Password);
-    TSimFaults faults = fOptions.Faults;
-    c->SetFaults(faults);
-    if (!fOptions.AlcText.empty()) c->ReplaceProgram(fOptions.AlcText);
-    if (fOptions.NoAlc) c->SetWithoutAlc(true);
-    if (fOptions.NoProgram) c->ClearProgram();
-    if (fOptions.Stopped) c->SetRunning(false);
-    fControllers.push_back(std::move(c));
   }
 
   auto openSocket = [&](uint32_t address, int bufferBytes, bool broadcast) -> int {
@@ -183,11 +185,12 @@ bool TSimHost::Start(std::string* error) {
   };
 
   fSockets.clear();
-  for (int i = 0; i < fOptions.Controllers; ++i) {
+  for (int i = 0; i < Count(); ++i) {
+    const std::string& ip = fControllers[i]->IP();
     uint32_t a = 0;
-    ParseIPv4(addresses[i], a);
+    ParseIPv4(ip, a);
     const int fd = openSocket(a, kControllerBufferBytes, false);
-    if (fd < 0) return fail(Errno("bind " + addresses[i] + ":" + std::to_string(fPort)));
+    if (fd < 0) return fail(Errno("bind " + ip + ":" + std::to_string(fPort)));
     fSockets.push_back({fd, i});
   }
   const int wildcard = openSocket(INADDR_ANY, kBroadcastBufferBytes, true);
@@ -258,7 +261,8 @@ void TSimHost::Serve() {
 
 void TSimHost::Receive(int index) {
   const TSocket& socket = fSockets[index];
-  std::vector<uint8_t> buffer(kMaxDatagram);
+  std::vector<uint8_t>& buffer = fBuffer;
+  buffer.resize(kMaxDatagram);
   for (int turn = 0; turn < kReadsPerTurn; ++turn) {
     sockaddr_in peer{};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];

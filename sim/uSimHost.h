@@ -30,6 +30,8 @@ struct TSimHostOptions {
   std::string AlcText;     // served instead of the generated allocation file when set
 };
 
+// The controllers exist from construction on (when the options are sound), so that a test
+// can set them up before Start, and they keep their state over Stop and Start.
 class TSimHost {
  public:
   explicit TSimHost(TSimHostOptions options);
@@ -47,6 +49,7 @@ class TSimHost {
   bool Running() const { return fThread.joinable(); }
 
   int Port() const { return fPort; }
+  // 0 when the options were refused (Start then says why).
   int Count() const { return static_cast<int>(fControllers.size()); }
   TSimController& Controller(int i) { return *fControllers.at(i); }
   // The controller with that NAD, or nullptr.
@@ -59,6 +62,7 @@ class TSimHost {
  private:
   struct TSocket;
   struct TPending;
+  std::string Setup();  // makes the controllers; the reason when the options are refused
   void Serve();
   void Receive(int index);
   void Dispatch(int controller, int socketIndex, const TSimReply& reply, const std::string& peerIP,
@@ -68,6 +72,8 @@ class TSimHost {
   void CloseAll();
 
   TSimHostOptions fOptions;
+  std::string fSetupError;
+  std::vector<uint8_t> fBuffer;  // one received datagram
   std::vector<std::unique_ptr<TSimController>> fControllers;
   std::vector<TSocket> fSockets;   // one per controller, then the wildcard socket
   std::vector<TPending> fPending;  // delayed datagrams, a heap ordered by due time

@@ -128,17 +128,22 @@ TEST(SimHost, RefusesWhatItMustNotServe) {
     TSimHostOptions options;
     const char* message;  // a part of the error text
   };
-  TSimHostOptions lan, name, none, tooMany;
+  TSimHostOptions lan, name, none, tooMany, nadZero, nadWraps;
   lan.FirstIP = "192.168.1.10";
   name.FirstIP = "plc.local";
   none.Controllers = 0;
   tooMany.FirstIP = "127.255.255.200";
   tooMany.Controllers = 100;
+  nadZero.BaseNAD = 0;
+  nadWraps.BaseNAD = 0xFFFFFFFF;
+  nadWraps.Controllers = 2;
   const Case cases[] = {
       {"LAN address", lan, "127.0.0.0/8"},
       {"host name", name, "no IPv4 address"},
       {"no controllers", none, "number of controllers"},
       {"addresses run out", tooMany, "run out"},
+      {"NAD 0 is discovery's", nadZero, "NADs"},
+      {"NADs past 32 bits", nadWraps, "NADs"},
   };
   for (const Case& c : cases) {
     TSimHost host(c.options);
@@ -146,6 +151,7 @@ TEST(SimHost, RefusesWhatItMustNotServe) {
     EXPECT_FALSE(host.Start(&error)) << c.what;
     EXPECT_NE(error.find(c.message), std::string::npos) << c.what << ": " << error;
     EXPECT_FALSE(host.Running()) << c.what;
+    EXPECT_EQ(host.Count(), 0) << c.what;
   }
 }
 
@@ -167,6 +173,24 @@ TEST(SimHost, PortInUseIsRefusedAndAHostRestarts) {
   auto a = client.Call("127.0.0.50", second.Port(), 10, cmdPing);
   ASSERT_TRUE(a);
   EXPECT_EQ(a->Direction, md_ACK);
+}
+
+TEST(SimHost, ControllersCanBePreparedBeforeStartAndKeepTheirStateOverARestart) {
+  TSimHost host({});
+  ASSERT_EQ(host.Count(), 1);
+  host.Controller(0).SetRunning(false);
+  std::string error;
+  ASSERT_TRUE(host.Start(&error)) << error;
+  TClient client;
+  auto a = client.Call("127.0.0.10", host.Port(), 10, cmdReadStatus);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->Body, (std::vector<uint8_t>{sim::ssKernel, sim::psStop}));
+  host.Stop();
+  ASSERT_TRUE(host.Start(&error)) << error;
+  a = client.Call("127.0.0.10", host.Port(), 10, cmdReadStatus);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->Body, (std::vector<uint8_t>{sim::ssKernel, sim::psStop}));
+  EXPECT_EQ(host.Controller(0).Requests().size(), 2u);
 }
 
 TEST(SimHost, PasswordAndStateOptionsReachEveryController) {
