@@ -403,4 +403,22 @@ TEST_F(CliTest, TextOutputNamesUnknownValues) {
   EXPECT_NE(run.err.find("levels[x]"), std::string::npos) << run.err;
 }
 
+TEST_F(CliTest, VarsListsEachControllersGlobalVariables) {
+  StartHost(2);
+  Sim(1).SetWithoutAlc(true);
+  const CliRun run = Run({"vars"});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  ASSERT_EQ(run.doc["controllers"].size(), 1u) << run.out;
+  const json& c = run.doc["controllers"][0];
+  EXPECT_EQ(c["nad"], 10);
+  std::map<std::string, int> elements;
+  for (const json& v : c["variables"]) ++elements[v["name"].get<std::string>()];
+  EXPECT_EQ(elements["levels"], 10) << "one entry per array element";
+  EXPECT_EQ(elements["temp"], 1);
+  EXPECT_EQ(elements.count("tmp_local"), 0u) << "local variables are not listed";
+  ASSERT_EQ(run.doc["errors"].size(), 1u);
+  EXPECT_EQ(run.doc["errors"][0]["nad"], 11);
+  EXPECT_EQ(run.doc["errors"][0]["message"], "ALC data not found!");
+}
+
 }  // namespace

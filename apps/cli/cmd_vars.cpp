@@ -1,0 +1,80 @@
+// varnel-cli vars: the variables of each chosen controller, as its own allocation file
+// lists them (the same listing as `alc` gives for a file).
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "apps/cli/alc_listing.h"
+#include "apps/cli/workflow.h"
+#include "data/uErrors.h"
+
+namespace {
+
+using cli::Json;
+
+// Walks the checks up to the allocation file; the first that fails says why there is no
+// listing.
+std::string ReadVariables(TTarvo& T) {
+  if (!T.CheckSocket()) return "Cannot open socket!";
+  if (!T.CheckTarvo()) return "PLC not responding!";
+  if (!T.CheckProgram()) return "PLC has no program!";
+  if (!T.CheckAllocation()) return "ALC data not found!";
+  return {};
+}
+
+int RunVars(const cli::NetOptions& o) {
+  cli::Chosen chosen = cli::ChooseControllers(o);
+  std::vector<cli::Problem> problems = chosen.problems;
+  Json list = Json::array();
+  {
+    cli::Progress progress(chosen.list->Count());
+    for (int i = 0; i < chosen.list->Count(); ++i) {
+      TTarvo& T = *chosen.list->Items(i);
+      progress.Step(i, "reading the variables of NAD " + std::to_string(T.NAD()));
+      cli::ApplySettings(T, o);
+      std::string failure;
+      try {
+        failure = ReadVariables(T);
+      } catch (const EVarnelError& e) {
+        failure = e.what();
+      }
+      T.Disconnect();
+      if (!failure.empty()) {
+        problems.push_back({T.NAD(), "", failure});
+        continue;
+      }
+      if (o.json) {
+        list.push_back({{"nad", T.NAD()},
+                        {"ip", T.IP()},
+                        {"variables", cli::VarListJson(*T.TarvoVarList())["variables"]}});
+      } else {
+        std::cout << "NAD " << T.NAD() << " (" << T.IP() << ")\n";
+        cli::PrintVarTable(*T.TarvoVarList(), std::cout);
+        std::cout << "\n";
+      }
+    }
+  }
+  if (chosen.list->Count() == 0 && problems.empty()) {
+    problems.push_back({0, "", "no controller answered"});
+  }
+  if (o.json) {
+    Json doc = {{"controllers", list}};
+    if (!problems.empty()) doc["errors"] = cli::ProblemsJson(problems);
+    cli::PrintJson(doc);
+  } else {
+    cli::PrintProblems(problems);
+  }
+  return problems.empty() ? cli::kExitOk : cli::kExitFailed;
+}
+
+void Setup(CLI::App& root) {
+  auto opts = std::make_shared<cli::NetOptions>();
+  auto* sub = root.add_subcommand("vars", "List each controller's variables from its ALC file");
+  cli::AddNetOptions(sub, *opts, true);
+  cli::AddCommand(root, sub, [opts] { return RunVars(*opts); });
+}
+
+}  // namespace
+
+VARNEL_CLI_COMMAND(Setup);
