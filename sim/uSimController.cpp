@@ -112,7 +112,7 @@ TSimController::TSimController(uint32_t nad, std::string ip, std::string passwor
     : fNAD(nad),
       fIP(std::move(ip)),
       fPasswordCRC(PasswordHashUtf8(password)),
-      fRandom(nad),
+      fRandom(std::random_device{}() ^ nad),
       fData(kDataMemorySize, 0),
       fStarted(std::chrono::steady_clock::now()) {
   const std::vector<TSimVar> vars = DefaultVars();
