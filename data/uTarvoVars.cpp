@@ -460,8 +460,6 @@ std::string DecodeTextBytes(const std::vector<uint8_t>& bytes) {
 
 namespace {
 
-const char kMarker[] = ";CPU Tarvo-2 ";
-
 // A 16-bit data memory holds no array longer than this; a larger count is no real
 // allocation and would only make the parser allocate without end.
 constexpr int32_t kMaxArrayCount = 65536;
@@ -587,7 +585,7 @@ void TTarvoVarList::LoadFromStr(const std::vector<std::string>& AlcStr, int32_t 
   bool active = false;
   for (size_t i = 0; i < lines; ++i) {
     const std::string& line = AlcStr[i];
-    if (line.find(kMarker) != std::string::npos) active = true;
+    if (line.find(kAlcMarker) != std::string::npos) active = true;
     if (TarvoNAD == -1) active = true;
     if (!active) continue;
     bool ok = false;

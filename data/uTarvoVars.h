@@ -139,6 +139,10 @@ std::vector<std::string> SplitLines(std::string_view text);
 // otherwise 8-bit text taken as Latin-1.
 std::string DecodeTextBytes(const std::vector<uint8_t>& bytes);
 
+// The marker line of an allocation file contains this text (its blank included); the
+// variables follow it.
+inline constexpr const char* kAlcMarker = ";CPU Tarvo-2 ";
+
 class TTarvoVarList {
  public:
   TTarvoVarList() = default;

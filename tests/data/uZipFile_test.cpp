@@ -318,6 +318,12 @@ TEST(ZipFileTest, LoadingAgainReplacesTheArchive) {
   EXPECT_EQ(zip.GetFileData(0), "other content");
 }
 
+TEST(ZipFileTest, TheAllocationProbeSeesAllocations) {
+  TAllocationProbe probe;
+  std::string big(200000, 'x');
+  EXPECT_GE(probe.Largest(), big.size());
+}
+
 TEST(ZipFileTest, UntrustedLengthsSizeNoAllocation) {
   const std::string kOverrides[] = {"uncompressed", "compressed", "name"};
   for (const std::string& field : kOverrides) {
