@@ -286,7 +286,7 @@ void TSimHost::Receive(int index) {
     if (socket.Controller >= 0) {
       const TSimReply reply = fControllers[socket.Controller]->HandleDatagram(
           buffer.data(), static_cast<size_t>(size), peerIP, peerPort, false);
-      Dispatch(socket.Controller, index, reply, peerIP, peerPort);
+      Dispatch(index, reply, peerIP, peerPort);
       continue;
     }
     uint32_t destination = 0;
@@ -299,13 +299,13 @@ void TSimHost::Receive(int index) {
     for (int c = 0; c < Count(); ++c) {
       const TSimReply reply = fControllers[c]->HandleDatagram(
           buffer.data(), static_cast<size_t>(size), peerIP, peerPort, true);
-      Dispatch(c, c, reply, peerIP, peerPort);
+      Dispatch(c, reply, peerIP, peerPort);
     }
   }
 }
 
-void TSimHost::Dispatch(int controller, int socketIndex, const TSimReply& reply,
-                        const std::string& peerIP, int peerPort) {
+void TSimHost::Dispatch(int socketIndex, const TSimReply& reply, const std::string& peerIP,
+                        int peerPort) {
   const int fd = fSockets[socketIndex].Fd;
   if (reply.DelayMs <= 0) {
     for (const auto& d : reply.Datagrams) SendNow(fd, d, peerIP, peerPort);

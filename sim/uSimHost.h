@@ -65,8 +65,7 @@ class TSimHost {
   std::string Setup();  // makes the controllers; the reason when the options are refused
   void Serve();
   void Receive(int index);
-  void Dispatch(int controller, int socketIndex, const TSimReply& reply, const std::string& peerIP,
-                int peerPort);
+  void Dispatch(int socketIndex, const TSimReply& reply, const std::string& peerIP, int peerPort);
   void SendNow(int fd, const std::vector<uint8_t>& datagram, const std::string& peerIP,
                int peerPort);
   void CloseAll();
