@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <new>
 
 #include "data/uFileBytes.h"
 #include "data/uNumText.h"
@@ -591,6 +592,8 @@ void TTarvoVarList::LoadFromStr(const std::vector<std::string>& AlcStr, int32_t 
     bool ok = false;
     try {
       ok = ParseAlcLine(line, ArraysAsSingleVar);
+    } catch (const std::bad_alloc&) {
+      throw;
     } catch (const std::exception&) {
       ok = false;
     }

@@ -66,6 +66,17 @@ void ReadCommonFileHeader(TLittleEndianReader& reader, THeader& h) {
   h.ExtraFieldLength = reader.U16();
 }
 
+// A raw deflate decoder, ended however extraction ends.
+struct TInflater {
+  z_stream strm{};
+  TInflater() {
+    if (inflateInit2(&strm, -MAX_WBITS) != Z_OK) throw EZipError("Cannot start the decoder");
+  }
+  ~TInflater() { inflateEnd(&strm); }
+  TInflater(const TInflater&) = delete;
+  TInflater& operator=(const TInflater&) = delete;
+};
+
 std::string Quoted(const std::string& name) {
   return "\"" + name + "\"";
 }
@@ -172,8 +183,8 @@ std::string TZipFile::GetFileData(int AIndex) {
   std::string result;
   bool complete = declared == 0;
   if (!complete) {
-    z_stream strm{};
-    if (inflateInit2(&strm, -MAX_WBITS) != Z_OK) throw EZipError("Cannot start the decoder");
+    TInflater inflater;
+    z_stream& strm = inflater.strm;
     strm.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(file.CompressedData.data()));
     strm.avail_in = static_cast<uInt>(file.CompressedData.size());
     result.resize(std::min<size_t>(declared, 64 * 1024));
@@ -190,12 +201,10 @@ std::string TZipFile::GetFileData(int AIndex) {
       if (ret == Z_STREAM_END) break;
       if (ret == Z_BUF_ERROR && strm.avail_out > 0) break;  // the input ran out
       if (ret != Z_OK && ret != Z_BUF_ERROR) {
-        const std::string reason = strm.msg ? strm.msg : "data error";
-        inflateEnd(&strm);
-        throw EZipError("Corrupt data in " + Quoted(file.filename) + ": " + reason);
+        throw EZipError("Corrupt data in " + Quoted(file.filename) + ": " +
+                        (strm.msg ? strm.msg : "data error"));
       }
     }
-    inflateEnd(&strm);
     complete = produced == declared;
     result.resize(complete ? produced : 0);
   }
