@@ -178,13 +178,13 @@ TEST_F(SimTest, CheckIfTarvoIsRunningCallsReadStatusUpToNoRetiresPlusOneTimes) {
 TEST_F(SimTest, HeadersComeOverByteForByte) {
   TLoaderHeader loader{};
   ASSERT_TRUE(comm.ReadLoaderHeader(loader));
-  EXPECT_EQ(loader.serial, static_cast<int32_t>(100000 + kNAD));
+  EXPECT_EQ(+loader.serial, static_cast<int32_t>(100000 + kNAD));
 
   TKernelHeader kernel{};
   ASSERT_TRUE(comm.ReadKernelHeader(kernel));
-  EXPECT_EQ(kernel.magic, kCodeHeaderMagic);
-  EXPECT_EQ(kernel.NAD_Alias, kNAD);
-  EXPECT_EQ(kernel.transfer_date, Ctl().TransferDate());
+  EXPECT_EQ(+kernel.magic, kCodeHeaderMagic);
+  EXPECT_EQ(+kernel.NAD_Alias, kNAD);
+  EXPECT_EQ(+kernel.transfer_date, Ctl().TransferDate());
 }
 
 TEST_F(SimTest, RefusedKernelHeaderLeavesTheRecordAlone) {
@@ -193,7 +193,7 @@ TEST_F(SimTest, RefusedKernelHeaderLeavesTheRecordAlone) {
   std::memset(&kernel, 0xA5, sizeof kernel);
   EXPECT_FALSE(comm.ReadKernelHeader(kernel));
   EXPECT_EQ(comm.ResponseErrorCode(), md_NOKERN);
-  EXPECT_EQ(kernel.magic, 0xA5A5);
+  EXPECT_EQ(+kernel.magic, 0xA5A5);
 }
 
 TEST_F(SimTest, PasswordHashComesFromThePing) {
@@ -458,7 +458,7 @@ TEST_F(SimTest, CodeHeaderIsReadFromBlock512) {
   EXPECT_EQ(Locations(0x21), (std::vector<TLocation>{{512, 114}}));
   EXPECT_EQ(0, std::memcmp(head.get(), Ctl().ReadCodeMemory(0x20000, 114).data(), 114));
   EXPECT_TRUE(IsValidCodeHeader(head->empty, head->magic));
-  EXPECT_EQ(head->transfer_date, Ctl().TransferDate());
+  EXPECT_EQ(+head->transfer_date, Ctl().TransferDate());
 
   std::unique_ptr<TCodeHeaderShort> shortHead;
   ASSERT_TRUE(comm.ReadCodeHeaderShort(shortHead));
@@ -626,7 +626,7 @@ TEST_F(VarsTest, ListsAreCutIntoBatches) {
     TTarvoVarList list;
     for (int i = 0; i < c.variables; ++i) {
       auto v = MakeVar("v" + std::to_string(i), 0x4000 + 4 * i, types[i % 4]);
-      v->SetTarvoValue(0x01020304 * (i + 1));
+      v->SetTarvoValue(static_cast<int32_t>(0x01020304u * static_cast<uint32_t>(i + 1)));
       v->SetWriteReq(true);
       list.Add(std::move(v));
     }
