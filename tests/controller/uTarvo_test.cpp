@@ -338,6 +338,16 @@ TEST_F(TarvoTest, ValueThatDoesNotConvertIsNotWrittenAndSaysWhy) {
   EXPECT_TRUE(tags.Items(2)->WriteError().empty());
 }
 
+TEST_F(TarvoTest, RealHoldingNoFiniteNumberIsReadWithoutRaising) {
+  Sim().WriteVar("setpoint", 0, 0x7F800000u);  // +infinity
+  std::unique_ptr<TTagVarList> tags;
+  ASSERT_NO_THROW(tags = ReadTags({"setpoint", "temp"}));
+  ASSERT_EQ(tarvo_->ProgramState(), TProgramState::psCheckCode) << tarvo_->ErrorS;
+  ASSERT_NE(tags->Items(0)->TarvoVar(), nullptr);
+  EXPECT_EQ(tags->Items(0)->TarvoVar()->TarvoValue(), 0x7F800000);
+  EXPECT_EQ(tags->Items(1)->TarvoVar()->ValueFloat(), -125);
+}
+
 TEST_F(TarvoTest, ManyValuesTravelInAsFewRequestsAsPossible) {
   std::vector<sim::TSimVar> vars;
   for (int i = 0; i < 250; ++i) {
