@@ -261,21 +261,29 @@ int RunInfo(const cli::NetOptions& o) {
     comm.SetTarvoStaticIP(o.ip);
     if (comm.TarvoIP().empty()) throw cli::UsageError("--ip: cannot resolve '" + o.ip + "'");
   }
+  std::string refusal;
   if (!comm.Connect()) {
-    const std::string reason = FailureReason(comm);
-    if (o.json) {
-      cli::PrintJson({{"nad", static_cast<uint32_t>(nad)}, {"ip", nullptr}, {"error", reason}});
-    } else {
-      std::cerr << "error: controller " << static_cast<uint32_t>(nad) << " does not answer ("
-                << reason << ")\n";
+    if (comm.LastIP().empty()) {
+      const std::string reason = FailureReason(comm);
+      if (o.json) {
+        cli::PrintJson({{"nad", static_cast<uint32_t>(nad)}, {"ip", nullptr}, {"error", reason}});
+      } else {
+        std::cerr << "error: controller " << static_cast<uint32_t>(nad) << " does not answer ("
+                  << reason << ")\n";
+      }
+      comm.Disconnect();
+      return cli::kExitFailed;
     }
-    comm.Disconnect();
-    return cli::kExitFailed;
+    // It answered, if only to refuse (a wrong password, say): that is worth showing, and
+    // the rest is tried at the address it answered from.
+    refusal = FailureReason(comm);
+    comm.SetTarvoIP(comm.LastIP());
   }
 
   TInfo info;
   info.doc["nad"] = static_cast<uint32_t>(nad);
   info.doc["ip"] = comm.TarvoIP();
+  if (!refusal.empty()) info.errors.push_back("ping: " + refusal);
   ReadStatusInto(comm, info);
 
   TLoaderHeader loader{};
