@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <thread>
 
 namespace {
 
@@ -19,6 +20,8 @@ constexpr const char* kLimitedBroadcast = "255.255.255.255";
 // A whole frame is at most 2076 characters of text; collected text beyond this bound
 // can hold no frame that is still to complete.
 constexpr size_t kMaxCollectedText = 2080;
+// How long a wait watches for the answer before it goes to sleep (see SpinForAnswer).
+constexpr std::chrono::microseconds kAnswerSpin{100};
 
 std::mutex gHookMutex;
 std::function<void()> gProcessEventsHook;
@@ -255,8 +258,10 @@ bool TCommunicator::SendAndWait(const uint8_t* frame, int length) {
         // A failed send only means that no answer will come; the wait runs out and the
         // next attempt follows.
       }
-      LogLine(Route("Tx", fUDPDriver->LocalIP(), fUDPDriver->LocalPort(), destination, fTarvoPort,
-                    BytesToHex(frame, static_cast<size_t>(length))));
+      if (fLogToFile.load()) {
+        LogLine(Route("Tx", fUDPDriver->LocalIP(), fUDPDriver->LocalPort(), destination, fTarvoPort,
+                      BytesToHex(frame, static_cast<size_t>(length))));
+      }
       success = WaitForAnswer(fWaitTime);
     }
   } catch (...) {
@@ -290,6 +295,19 @@ void TCommunicator::CloseWaitLocked(bool answered) {
   fResult.Code = fResponseErrorCode;
 }
 
+void TCommunicator::SpinForAnswer(std::unique_lock<std::mutex>& lock,
+                                  std::chrono::steady_clock::time_point until) {
+  // An answer on loopback or a LAN comes within tens of microseconds, and going to sleep
+  // and being woken by the listener would cost about as much again. So the wait first
+  // watches the state for a moment, yielding so that the listener (and, on loopback, the
+  // controller) can run even on a single free core. The lock is taken only when it is
+  // free: the listener still holds it for a moment after publishing.
+  while (std::chrono::steady_clock::now() < until) {
+    if (fCommState.load() == csREADY && lock.try_lock()) return;
+    std::this_thread::yield();
+  }
+}
+
 bool TCommunicator::WaitForAnswer(int timeout) {
   // A wait that SendAndWait prepared before sending keeps what has arrived since.
   if (!fWaitPrepared) PrepareWait();
@@ -304,7 +322,9 @@ bool TCommunicator::WaitForAnswer(int timeout) {
   bool timedOut = false;
   const auto ready = [this] { return fCommState.load() == csREADY; };
 
-  std::unique_lock lock(fMutex);
+  std::unique_lock lock(fMutex, std::defer_lock);
+  SpinForAnswer(lock, start + kAnswerSpin);
+  if (!lock.owns_lock()) lock.lock();
   while (!ready() && !cancel) {
     if (hook) {
       lock.unlock();
@@ -348,7 +368,9 @@ void TCommunicator::HandleDatagram(const uint8_t* data, size_t size, const TData
   }
   if (fOnRecieve) fOnRecieve();
   const std::string text = BytesToHex(data, size);
-  LogLine(Route("Rx", info.PeerIP, info.PeerPort, info.LocalIP, info.LocalPort, text));
+  if (fLogToFile.load()) {
+    LogLine(Route("Rx", info.PeerIP, info.PeerPort, info.LocalIP, info.LocalPort, text));
+  }
 
   std::string frame, body;
   uint32_t fromNAD = 0, toNAD = 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -290,6 +291,9 @@ class TCommunicator {
   // stand, answered tells whether a decoded frame ended it.
   void CloseWaitLocked(bool answered);
   void RotateAdapter();
+  // Watches for the answer until `until`; returns with the lock held when it came.
+  void SpinForAnswer(std::unique_lock<std::mutex>& lock,
+                     std::chrono::steady_clock::time_point until);
   // Sends the frame where the current mode says; returns the destination used.
   std::string SendFrame(const uint8_t* frame, int length);
 
