@@ -227,18 +227,17 @@ void TCommunicator::RotateAdapter() {
   BindEthernetAdapter();
 }
 
-std::string TCommunicator::SendFrame(const uint8_t* frame, int length) {
-  std::string destination;
-  if (fDirectConnection) {
-    destination = kLimitedBroadcast;
-  } else if (!fTarvoIP.empty() && fTarvoIP != "0.0.0.0") {
-    destination = fTarvoIP;
-  } else {
-    destination = fEthAdapter->BroadcastAddress();
-    if (!IsValidIP(destination) || destination == "0.0.0.0") destination = kLimitedBroadcast;
-  }
-  fUDPDriver->Send(destination, fTarvoPort, frame, static_cast<size_t>(length));
-  return destination;
+std::string TCommunicator::Destination() const {
+  if (fDirectConnection) return kLimitedBroadcast;
+  if (!fTarvoIP.empty() && fTarvoIP != "0.0.0.0") return fTarvoIP;
+  const std::string broadcast = fEthAdapter->BroadcastAddress();
+  return IsValidIP(broadcast) && broadcast != "0.0.0.0" ? broadcast : kLimitedBroadcast;
+}
+
+void TCommunicator::LogSend(const std::string& destination, const uint8_t* frame, int length) {
+  if (!fLogToFile.load()) return;
+  LogLine(Route("Tx", fUDPDriver->LocalIP(), fUDPDriver->LocalPort(), destination, fTarvoPort,
+                BytesToHex(frame, static_cast<size_t>(length))));
 }
 
 bool TCommunicator::SendAndWait(const uint8_t* frame, int length) {
@@ -248,20 +247,27 @@ bool TCommunicator::SendAndWait(const uint8_t* frame, int length) {
     for (int attempt = 0; attempt <= fNoRetries && !success; ++attempt) {
       PrepareWait();
       std::string destination = fTarvoIP;
+      bool logged = false;
       try {
         if (fAutoChangeEthAdapter && attempt > 0 && fEthAdapterList->Count() > 0) {
           RotateAdapter();
         }
-        destination = SendFrame(frame, length);
+        destination = Destination();
+        // The entry is written before the frame leaves: on loopback the answer can be
+        // received, and its Rx entry written, before the send returns. Activating first
+        // (as the send would) gives the entry the socket's real local port.
+        if (fLogToFile.load()) {
+          if (!fUDPDriver->Active()) fUDPDriver->Activate();
+          LogSend(destination, frame, length);
+          logged = true;
+        }
+        fUDPDriver->Send(destination, fTarvoPort, frame, static_cast<size_t>(length));
         if (fOnSend) fOnSend();
       } catch (...) {
         // A failed send only means that no answer will come; the wait runs out and the
         // next attempt follows.
       }
-      if (fLogToFile.load()) {
-        LogLine(Route("Tx", fUDPDriver->LocalIP(), fUDPDriver->LocalPort(), destination, fTarvoPort,
-                      BytesToHex(frame, static_cast<size_t>(length))));
-      }
+      if (!logged) LogSend(destination, frame, length);
       success = WaitForAnswer(fWaitTime);
     }
   } catch (...) {
@@ -438,10 +444,11 @@ void TCommunicator::DoProgress(uint32_t Progress, uint32_t ProgressMax, uint32_t
 
 void TCommunicator::LogLine(const std::string& text) {
   if (!fLogToFile.load()) return;
-  const std::string line = TimeStamp() + text + "\r\n";
   try {
     const std::string path = LogFilePath();
+    // Stamped under the lock, so that the lines of both threads stay in time order.
     std::lock_guard lock(gLogMutex);
+    const std::string line = TimeStamp() + text + "\r\n";
     if (std::FILE* file = std::fopen(path.c_str(), "ab")) {
       std::fwrite(line.data(), 1, line.size(), file);
       std::fclose(file);

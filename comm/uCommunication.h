@@ -294,8 +294,9 @@ class TCommunicator {
   // Watches for the answer until `until`; returns with the lock held when it came.
   void SpinForAnswer(std::unique_lock<std::mutex>& lock,
                      std::chrono::steady_clock::time_point until);
-  // Sends the frame where the current mode says; returns the destination used.
-  std::string SendFrame(const uint8_t* frame, int length);
+  // Where a request goes in the current mode.
+  std::string Destination() const;
+  void LogSend(const std::string& destination, const uint8_t* frame, int length);
 
   std::unique_ptr<TUdpEndpoint> fUDPDriver;
   std::unique_ptr<TEthernetAdapterInfo> fEthAdapter;
