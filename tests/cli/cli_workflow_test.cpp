@@ -422,3 +422,31 @@ TEST_F(CliTest, VarsListsEachControllersGlobalVariables) {
 }
 
 }  // namespace
+
+TEST_F(CliTest, ScanListsEveryControllerWithItsOwnAddress) {
+  StartHost(3);
+  const CliRun run = Run({"scan"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::map<int, std::string> found;
+  for (const json& c : run.doc["controllers"]) found[c["nad"].get<int>()] = c["ip"];
+  EXPECT_EQ(found, (std::map<int, std::string>{
+                       {10, "127.0.0.10"}, {11, "127.0.0.11"}, {12, "127.0.0.12"}}));
+  // Keys in the documented order.
+  EXPECT_EQ(run.out.rfind("{\"controllers\":[{\"nad\":", 0), 0u) << run.out;
+}
+
+TEST_F(CliTest, InfoReportsStatusHeadersFilesAndVariables) {
+  StartHost(2);
+  Sim(1).SetWithoutAlc(true);
+  const CliRun ok = Run({"info", "--nad", "10"});
+  ASSERT_EQ(ok.exitCode, 0) << ok.err;
+  EXPECT_EQ(ok.doc["ip"], "127.0.0.10");
+  EXPECT_EQ(ok.doc["plc_status"], "psRun");
+  EXPECT_EQ(ok.doc["code_header"]["magic"], 0xCEB5);
+  EXPECT_GT(ok.doc["variables"].get<int>(), 0);
+  const CliRun noAlc = Run({"info", "--nad", "11"});
+  ASSERT_EQ(noAlc.exitCode, 0) << noAlc.err;
+  EXPECT_TRUE(noAlc.doc["variables"].is_null());
+  const CliRun silent = Run({"info", "--nad", "99"});
+  EXPECT_EQ(silent.exitCode, 1);
+}
