@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_runner.h"
 #include "sim/uSimHost.h"
 
 namespace {
@@ -32,16 +33,7 @@ struct CliRun {
   json doc;  // stdout parsed, when it is JSON
 };
 
-std::string Quote(const std::string& arg) {
-  std::string q = "'";
-  for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using clitest::ReadWholeFile;
 
 class CliTest : public ::testing::Test {
  protected:
@@ -76,19 +68,11 @@ class CliTest : public ::testing::Test {
   CliRun Run(std::vector<std::string> args, bool json = true) {
     args.insert(args.end(), {"--adapter", "lo", "--port", std::to_string(host_->Port())});
     if (json) args.push_back("--json");
-    std::string command = Quote(std::string(VARNEL_BIN_DIR) + "/varnel-cli");
-    for (const std::string& a : args) command += " " + Quote(a);
-    const auto errPath = dir_ / "stderr.txt";
-    command += " 2>" + Quote(errPath.string());
+    const clitest::CliResult result = clitest::RunVarnelCli(args, dir_);
     CliRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ReadFile(errPath);
+    run.exitCode = result.exitCode;
+    run.out = result.out;
+    run.err = result.err;
     if (json) run.doc = json::parse(run.out, nullptr, false);
     return run;
   }
@@ -329,7 +313,7 @@ TEST_F(CliTest, ExportThenImportWriteCarriesValuesToAnotherController) {
   args.insert(args.end(), direct.begin(), direct.end());
   const CliRun exported = Run(args);
   EXPECT_EQ(exported.exitCode, 1) << "nothere is reported";
-  std::string text = ReadFile(file);
+  std::string text = ReadWholeFile(file);
   EXPECT_EQ(text,
             "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<data>\r\n"
             "<var><name>c10.temp</name><value>321</value></var>\r\n"

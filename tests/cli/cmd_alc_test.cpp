@@ -12,26 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_runner.h"
+
 namespace {
 
 using nlohmann::json;
 
-struct AlcRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& arg) {
-  std::string q = "'";
-  for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using AlcRun = clitest::CliResult;
+using clitest::ReadWholeFile;
 
 std::string Fixture(const std::string& name) {
   return std::string(VARNEL_TEST_DATA) + "/files/" + name;
@@ -46,26 +34,14 @@ class AlcCommandTest : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
-  AlcRun Run(const std::vector<std::string>& args) {
-    std::string command = Quote(std::string(VARNEL_BIN_DIR) + "/varnel-cli") + " alc";
-    for (const std::string& a : args) command += " " + Quote(a);
-    const auto errPath = dir_ / "stderr.txt";
-    command += " 2>" + Quote(errPath.string());
-    AlcRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = ReadFile(errPath);
-    return run;
+  AlcRun Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "alc");
+    return clitest::RunVarnelCli(args, dir_);
   }
 
   // A copy of a fixture with some bytes replaced.
   std::string Altered(const std::string& fixture, size_t offset, const std::string& bytesThere) {
-    std::string bytes = ReadFile(Fixture(fixture));
+    std::string bytes = ReadWholeFile(Fixture(fixture));
     bytes.replace(offset, bytesThere.size(), bytesThere);
     const auto path = dir_ / ("altered" + std::to_string(++altered_) + "_" + fixture);
     std::ofstream(path, std::ios::binary) << bytes;
@@ -155,7 +131,7 @@ TEST_F(AlcCommandTest, Failures) {
 }
 
 TEST_F(AlcCommandTest, AParseErrorNamesTheLine) {
-  std::string text = ReadFile(Fixture("plant.alc"));
+  std::string text = ReadWholeFile(Fixture("plant.alc"));
   const size_t at = text.find("global bit");
   text.replace(at, 10, "global bool");
   const auto path = dir_ / "bad.alc";

@@ -16,23 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_runner.h"
 #include "sim/uSimHost.h"
 
 namespace {
 
 using nlohmann::json;
 
-struct PingRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& arg) {
-  std::string q = "'";
-  for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using PingRun = clitest::CliResult;
 
 class PingCommandTest : public ::testing::Test {
  protected:
@@ -59,23 +50,13 @@ class PingCommandTest : public ::testing::Test {
   // varnel-cli ping at the simulator's port, on the loopback adapter unless the test
   // names another.
   PingRun Ping(const std::vector<std::string>& args) {
-    std::string command = Quote(std::string(VARNEL_BIN_DIR) + "/varnel-cli") + " ping";
-    if (std::find(args.begin(), args.end(), "--adapter") == args.end()) command += " --adapter lo";
-    command += " --port " + std::to_string(host_->Port());
-    for (const std::string& a : args) command += " " + Quote(a);
-    const auto errPath = dir_ / "stderr.txt";
-    command += " 2>" + Quote(errPath.string());
-    PingRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(errPath, std::ios::binary);
-    run.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-    return run;
+    std::vector<std::string> all = {"ping"};
+    if (std::find(args.begin(), args.end(), "--adapter") == args.end()) {
+      all.insert(all.end(), {"--adapter", "lo"});
+    }
+    all.insert(all.end(), {"--port", std::to_string(host_->Port())});
+    all.insert(all.end(), args.begin(), args.end());
+    return clitest::RunVarnelCli(all, dir_);
   }
 
   std::unique_ptr<sim::TSimHost> host_;
