@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr uint8_t kCmdPing = 0x10;
 constexpr uint32_t kToolNAD = 1;
 constexpr int kDirectConnectionPort = 65535;
 constexpr const char* kLimitedBroadcast = "255.255.255.255";
@@ -213,7 +212,7 @@ bool TCommunicator::SendCommand(uint8_t Command) {
 }
 
 bool TCommunicator::Ping() {
-  return SendCommand(kCmdPing);
+  return SendCommand(cmdPing);
 }
 
 void TCommunicator::RotateAdapter() {

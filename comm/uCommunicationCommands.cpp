@@ -11,17 +11,6 @@
 
 namespace {
 
-constexpr uint8_t kCmdStartLoader = 0x00;
-constexpr uint8_t kCmdStartKernel = 0x01;
-constexpr uint8_t kCmdReadStatus = 0x11;
-constexpr uint8_t kCmdReadLoaderHeader = 0x12;
-constexpr uint8_t kCmdReadKernelHeader = 0x13;
-constexpr uint8_t kCmdFlashInit = 0x20;
-constexpr uint8_t kCmdDataInit = 0x30;
-constexpr uint8_t kCmdStartPLC = 0x40;
-constexpr uint8_t kCmdStopPLC = 0x41;
-constexpr uint8_t kCmdIEXMessages = 0x80;
-
 constexpr int kStartKernelWaitTime = 3000;
 constexpr int kFlashInitWaitTime = 10000;
 
@@ -72,36 +61,36 @@ class TScopeExit {
 }  // namespace
 
 bool TCommunicator::StartLoader() {
-  return SendCommand(kCmdStartLoader);
+  return SendCommand(cmdStartLoader);
 }
 
 bool TCommunicator::StartKernel() {
   TRestore<int> keepWaitTime(fWaitTime);
   fWaitTime = kStartKernelWaitTime;
-  return SendCommand(kCmdStartKernel);
+  return SendCommand(cmdStartKernel);
 }
 
 bool TCommunicator::StartPLC() {
-  return SendCommand(kCmdStartPLC);
+  return SendCommand(cmdStartPLC);
 }
 
 bool TCommunicator::StopPLC() {
-  return SendCommand(kCmdStopPLC);
+  return SendCommand(cmdStopPLC);
 }
 
 bool TCommunicator::DataInit() {
-  return SendCommand(kCmdDataInit);
+  return SendCommand(cmdDataInit);
 }
 
 bool TCommunicator::FlashInit(uint8_t sector_flags, uint8_t clear_plc_var) {
   TRestore<int> keepWaitTime(fWaitTime);
   fWaitTime = kFlashInitWaitTime;
   const uint8_t params[2] = {sector_flags, clear_plc_var};
-  return Request(kCmdFlashInit, params, sizeof params);
+  return Request(cmdFlashInit, params, sizeof params);
 }
 
 bool TCommunicator::ReadStatus(TSysStatus& sys_status, TPLCStatus& plc_status) {
-  if (!Request(kCmdReadStatus, nullptr, 0)) return false;
+  if (!Request(cmdReadStatus, nullptr, 0)) return false;
   TAnswerBuffer body;
   int count = 0;
   if (!AnswerBytes(*this, body, count) || count < 2) return false;
@@ -145,11 +134,11 @@ bool CopyRecordFromAnswer(const TCommunicator& comm, TRecord& record) {
 }  // namespace
 
 bool TCommunicator::ReadLoaderHeader(TLoaderHeader& loaderHeader) {
-  return Request(kCmdReadLoaderHeader, nullptr, 0) && CopyRecordFromAnswer(*this, loaderHeader);
+  return Request(cmdReadLoaderHeader, nullptr, 0) && CopyRecordFromAnswer(*this, loaderHeader);
 }
 
 bool TCommunicator::ReadKernelHeader(TKernelHeader& kernelHeader) {
-  return Request(kCmdReadKernelHeader, nullptr, 0) && CopyRecordFromAnswer(*this, kernelHeader);
+  return Request(cmdReadKernelHeader, nullptr, 0) && CopyRecordFromAnswer(*this, kernelHeader);
 }
 
 bool TCommunicator::GetTarvoPasswordCRC(uint16_t& CRC) {
@@ -179,7 +168,7 @@ bool TCommunicator::IEX_Messages(int& length, uint8_t* buffer, int bufferSize) {
   params[0] = static_cast<uint8_t>(length & 0xFF);
   params[1] = static_cast<uint8_t>((length >> 8) & 0xFF);
   if (length > 0) std::memcpy(params.data() + 2, buffer, static_cast<size_t>(length));
-  if (!Request(kCmdIEXMessages, params.data(), length + 2)) return false;
+  if (!Request(cmdIEXMessages, params.data(), length + 2)) return false;
 
   TAnswerBuffer body;
   int count = 0;

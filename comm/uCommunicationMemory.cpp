@@ -12,11 +12,6 @@
 
 namespace {
 
-constexpr uint8_t kCmdReadCode = 0x21;
-constexpr uint8_t kCmdWriteCode = 0x22;
-constexpr uint8_t kCmdReadData = 0x31;
-constexpr uint8_t kCmdWriteData = 0x32;
-
 constexpr int kCodeBlockSize = 256;
 constexpr int kReadDataChunk = 100;
 constexpr int kWriteChunk = 256;
@@ -153,7 +148,7 @@ bool TCommunicator::ReadCode(uint16_t block, uint16_t count, uint8_t* dest, int 
   if (!CanHold(count, dest, destSize)) return false;
   uint8_t params[4];
   PutLocation(params, block, count);
-  return Request(kCmdReadCode, params, sizeof params) &&
+  return Request(cmdReadCode, params, sizeof params) &&
          TakeReadAnswer(*this, count, dest, destSize);
 }
 
@@ -161,7 +156,7 @@ bool TCommunicator::ReadData(uint16_t address, uint16_t count, uint8_t* dest, in
   if (!CanHold(count, dest, destSize)) return false;
   uint8_t params[4];
   PutLocation(params, address, count);
-  return Request(kCmdReadData, params, sizeof params) &&
+  return Request(cmdReadData, params, sizeof params) &&
          TakeReadAnswer(*this, count, dest, destSize);
 }
 
@@ -185,14 +180,14 @@ bool TCommunicator::WriteCode(uint16_t block, uint16_t count, const uint8_t* sou
   std::array<uint8_t, kFrameBufferSize> params;
   int length = 0;
   return BuildWrite(block, count, source, params, length) &&
-         Request(kCmdWriteCode, params.data(), length);
+         Request(cmdWriteCode, params.data(), length);
 }
 
 bool TCommunicator::WriteData(uint16_t address, uint16_t count, const uint8_t* source) {
   std::array<uint8_t, kFrameBufferSize> params;
   int length = 0;
   return BuildWrite(address, count, source, params, length) &&
-         Request(kCmdWriteData, params.data(), length);
+         Request(cmdWriteData, params.data(), length);
 }
 
 bool TCommunicator::ReadCodeToStream(int32_t Address, int32_t size, TMemoryStream* DataStream) {

@@ -10,30 +10,10 @@
 
 namespace {
 
-constexpr uint8_t kCmdReadRandom = 0x33;
-constexpr uint8_t kCmdWriteRandom = 0x34;
-
 constexpr int kReadBatch = 200;
 constexpr int kWriteBatch = 100;
 
 using TAnswerBuffer = std::array<uint8_t, kFrameBufferSize>;
-
-// The width group a type is transferred in: 1, 2 or 4 bytes; 0 for types that carry no
-// value and are left out.
-int GroupOf(TTarvoVarTyp typ) {
-  switch (typ) {
-    case vtBit:
-      return 1;
-    case vtWord:
-    case vtInt:
-      return 2;
-    case vtLong:
-    case vtReal:
-      return 4;
-    default:
-      return 0;
-  }
-}
 
 constexpr int kGroups[3] = {1, 2, 4};
 
@@ -71,7 +51,7 @@ TBatch CollectBatch(const TTarvoVarList& list, int from, int to) {
   for (int g = 0; g < 3; ++g) {
     for (int i = from; i < to; ++i) {
       TTarvoVar* v = list.Items(i);
-      if (v == nullptr || GroupOf(v->Typ()) != kGroups[g]) continue;
+      if (v == nullptr || TypWidth(v->Typ()) != kGroups[g]) continue;
       batch.Ordered.push_back(v);
       batch.Addresses.push_back(static_cast<uint16_t>(v->RealAddress() & 0xFFFF));
       ++batch.Counts[g];
@@ -94,7 +74,7 @@ bool TCommunicator::ReadRandom(uint16_t c1, uint16_t c2, uint16_t c4,
     return false;
   }
   const std::vector<uint8_t> params = CountsAndAddresses(c1, c2, c4, addresses);
-  if (!Request(kCmdReadRandom, params.data(), static_cast<int>(params.size()))) return false;
+  if (!Request(cmdReadRandom, params.data(), static_cast<int>(params.size()))) return false;
 
   TAnswerBuffer body{};
   int count = 0;
@@ -116,7 +96,7 @@ bool TCommunicator::WriteRandom(uint16_t c1, uint16_t c2, uint16_t c4,
   std::vector<uint8_t> params = CountsAndAddresses(c1, c2, c4, addresses);
   params.insert(params.end(), values.begin(), values.end());
   if (params.size() > static_cast<size_t>(kMaxParameterBytes)) return false;
-  return Request(kCmdWriteRandom, params.data(), static_cast<int>(params.size()));
+  return Request(cmdWriteRandom, params.data(), static_cast<int>(params.size()));
 }
 
 bool TCommunicator::ReadVars(TTarvoVarList* VarList) {
@@ -132,7 +112,7 @@ bool TCommunicator::ReadVars(TTarvoVarList* VarList) {
     // Only now, with the whole answer in hand, do the variables change.
     const uint8_t* p = values.data();
     for (TTarvoVar* v : batch.Ordered) {
-      switch (GroupOf(v->Typ())) {
+      switch (TypWidth(v->Typ())) {
         case 1:
           v->SetTarvoValue(p[0]);
           p += 1;
@@ -166,7 +146,7 @@ bool TCommunicator::WriteVars(TTarvoVarList* VarList) {
     values.reserve(4 * batch.Ordered.size());
     for (TTarvoVar* v : batch.Ordered) {
       const uint32_t raw = static_cast<uint32_t>(v->TarvoValue());
-      for (int b = 0; b < GroupOf(v->Typ()); ++b) {
+      for (int b = 0; b < TypWidth(v->Typ()); ++b) {
         values.push_back(static_cast<uint8_t>((raw >> (8 * b)) & 0xFF));
       }
     }
@@ -185,7 +165,7 @@ bool TCommunicator::WriteVars(TTarvoVarList* VarList) {
 bool TCommunicator::WriteVar(TTarvoVar* AVar, const TVarValue& Value) {
   if (AVar == nullptr) return false;
   const uint32_t raw = static_cast<uint32_t>(RawValueOf(Value, AVar->Typ()).ToInteger());
-  const int width = GroupOf(AVar->Typ());
+  const int width = TypWidth(AVar->Typ());
   uint8_t bytes[4] = {0, 0, 0, 0};
   for (int b = 0; b < width; ++b) bytes[b] = static_cast<uint8_t>((raw >> (8 * b)) & 0xFF);
   const bool ok = WriteData(static_cast<uint16_t>(AVar->RealAddress() & 0xFFFF),

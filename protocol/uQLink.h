@@ -29,6 +29,27 @@ enum TMessageType : uint8_t {
   mt_SOCKET = 1,
 };
 
+// The controller's command codes: the first body byte of every request.
+enum TQLinkCommand : uint8_t {
+  cmdStartLoader = 0x00,
+  cmdStartKernel = 0x01,
+  cmdPing = 0x10,
+  cmdReadStatus = 0x11,
+  cmdReadLoaderHeader = 0x12,
+  cmdReadKernelHeader = 0x13,
+  cmdFlashInit = 0x20,
+  cmdReadCode = 0x21,
+  cmdWriteCode = 0x22,
+  cmdDataInit = 0x30,
+  cmdReadData = 0x31,
+  cmdWriteData = 0x32,
+  cmdReadRandom = 0x33,
+  cmdWriteRandom = 0x34,
+  cmdStartPLC = 0x40,
+  cmdStopPLC = 0x41,
+  cmdIEXMessages = 0x80,
+};
+
 // Size of the area a request frame is built in; command buffers have this size.
 constexpr int kFrameBufferSize = 1040;
 // Largest parameter block EncodeFrame takes: the frame (n + 19 bytes) must fit the
@@ -78,8 +99,8 @@ std::vector<uint8_t> BuildFrame(uint32_t fromNAD, uint32_t toNAD, uint8_t direct
 
 // Recognises one frame at the front of the receive buffer (hexadecimal text). On success
 // the frame's text is cut off the buffer's front; on failure the buffer is untouched.
-bool DecodeFrame(std::string& recBuffer, std::string& frameText, uint32_t& fromNAD,
-                 uint32_t& toNAD, uint8_t& direction, uint8_t& msgType, std::string& bodyText);
+bool DecodeFrame(std::string& recBuffer, std::string& frameText, uint32_t& fromNAD, uint32_t& toNAD,
+                 uint8_t& direction, uint8_t& msgType, std::string& bodyText);
 
 // Why DecodeFrame would refuse the text (for tools that explain a frame); empty when the
 // text starts with a complete, valid frame.

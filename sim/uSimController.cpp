@@ -26,26 +26,6 @@ constexpr uint16_t kHeaderMagic = 0xCEB5;
 constexpr uint32_t kPasswordHashField = kCodeHeaderAddress + 112;
 constexpr uint32_t kTransferDateField = kCodeHeaderAddress + 12;
 
-enum : uint8_t {
-  cmdStartLoader = 0x00,
-  cmdStartKernel = 0x01,
-  cmdPing = 0x10,
-  cmdReadStatus = 0x11,
-  cmdReadLoaderHeader = 0x12,
-  cmdReadKernelHeader = 0x13,
-  cmdFlashInit = 0x20,
-  cmdReadCode = 0x21,
-  cmdWriteCode = 0x22,
-  cmdDataInit = 0x30,
-  cmdReadData = 0x31,
-  cmdWriteData = 0x32,
-  cmdReadRandom = 0x33,
-  cmdWriteRandom = 0x34,
-  cmdStartPLC = 0x40,
-  cmdStopPLC = 0x41,
-  cmdIEXMessages = 0x80,
-};
-
 uint32_t Get16(const uint8_t* p) {
   return p[0] | (p[1] << 8);
 }

@@ -23,26 +23,6 @@ namespace {
 
 constexpr uint32_t kNAD = 10;
 
-enum : uint8_t {
-  cmdStartLoader = 0x00,
-  cmdStartKernel = 0x01,
-  cmdPing = 0x10,
-  cmdReadStatus = 0x11,
-  cmdReadLoaderHeader = 0x12,
-  cmdReadKernelHeader = 0x13,
-  cmdFlashInit = 0x20,
-  cmdReadCode = 0x21,
-  cmdWriteCode = 0x22,
-  cmdDataInit = 0x30,
-  cmdReadData = 0x31,
-  cmdWriteData = 0x32,
-  cmdReadRandom = 0x33,
-  cmdWriteRandom = 0x34,
-  cmdStartPLC = 0x40,
-  cmdStopPLC = 0x41,
-  cmdIEX = 0x80,
-};
-
 std::vector<uint8_t> Params16(std::initializer_list<uint32_t> values) {
   std::vector<uint8_t> p;
   for (uint32_t v : values) Put16(p, v);
@@ -241,7 +221,7 @@ TEST_F(SimControllerTest, IexMessagesAreEchoed) {
   std::vector<uint8_t> params;
   Put16(params, 5);
   for (uint8_t b : {1, 2, 3, 4, 5}) params.push_back(b);
-  auto a = Call(cmdIEX, params);
+  auto a = Call(cmdIEXMessages, params);
   ASSERT_TRUE(a);
   EXPECT_EQ(a->Direction, md_ACK);
   EXPECT_EQ(a->Body, params);
@@ -284,8 +264,8 @@ TEST_F(SimControllerTest, MalformedParametersAreRefused) {
       {"WriteRandom without values", cmdWriteRandom, Params16({0, 1, 0, 0x100}), md_BADPARA},
       {"WriteRandom long at 0xFFFE", cmdWriteRandom, Params16({0, 0, 1, 0xFFFE, 0, 0}), md_BADPARA},
       {"FlashInit with one byte", cmdFlashInit, {1}, md_BADPARA},
-      {"IEX length beyond the bytes", cmdIEX, iexShort, md_BADPARA},
-      {"IEX without length", cmdIEX, {7}, md_BADPARA},
+      {"IEX length beyond the bytes", cmdIEXMessages, iexShort, md_BADPARA},
+      {"IEX without length", cmdIEXMessages, {7}, md_BADPARA},
   };
   const auto before = Ctl().ReadDataMemory(0, sim::kDataMemorySize);
   for (const Case& c : cases) {
@@ -708,7 +688,7 @@ TEST_F(SimControllerTest, DroppedAnswerNeverComesAndFaultsChangeWhileRunning) {
   std::vector<uint8_t> echo = Params16({2});
   echo.insert(echo.end(), {0xAB, 0xCD});
   // Requests are handled in order: if the first had been answered, its answer came first.
-  auto a = Call(cmdIEX, echo);
+  auto a = Call(cmdIEXMessages, echo);
   ASSERT_TRUE(a);
   EXPECT_EQ(a->Body, echo);
   EXPECT_EQ(Ctl().Requests().size(), 2u);
@@ -767,7 +747,7 @@ TEST_F(SimControllerTest, DatagramsThatAreNoRequestForItAreIgnored) {
     // Answers leave in request order: the next one is the IEX echo's.
     std::vector<uint8_t> echo = Params16({1});
     echo.push_back(0x42);
-    auto a = Call(cmdIEX, echo);
+    auto a = Call(cmdIEXMessages, echo);
     ASSERT_TRUE(a) << c.what;
     EXPECT_EQ(a->Body, echo) << c.what;
   }
