@@ -192,48 +192,38 @@ double NumValueOf(const TTarvoVar& var) {
 
 }  // namespace
 
-bool TTagVarList::ReadValueInt(int AIndex, int32_t& AValue) const {
-  const TTarvoVar* var = BoundVar(GetByIndex(AIndex));
+namespace {
+
+// Reads one value of a tag's bound variable; false for a missing or unbound tag, and for
+// a conversion that raises.
+template <typename T, typename Read>
+bool ReadBound(const TTagVar* tag, T& AValue, Read read) {
+  const TTarvoVar* var = BoundVar(tag);
   if (!var) return false;
   try {
-    AValue = var->ValueInt();
+    AValue = read(*var);
     return true;
   } catch (const std::exception&) {
     return false;
   }
+}
+
+}  // namespace
+
+bool TTagVarList::ReadValueInt(int AIndex, int32_t& AValue) const {
+  return ReadBound(GetByIndex(AIndex), AValue, [](const TTarvoVar& v) { return v.ValueInt(); });
 }
 
 bool TTagVarList::ReadValueFloat(int AIndex, double& AValue) const {
-  const TTarvoVar* var = BoundVar(GetByIndex(AIndex));
-  if (!var) return false;
-  try {
-    AValue = var->ValueFloat();
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
+  return ReadBound(GetByIndex(AIndex), AValue, [](const TTarvoVar& v) { return v.ValueFloat(); });
 }
 
 bool TTagVarList::ReadNumValue(int AIndex, double& AValue) const {
-  const TTarvoVar* var = BoundVar(GetByIndex(AIndex));
-  if (!var) return false;
-  try {
-    AValue = NumValueOf(*var);
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
+  return ReadBound(GetByIndex(AIndex), AValue, NumValueOf);
 }
 
 bool TTagVarList::ReadNumValue(std::string_view AVariable, double& AValue) const {
-  const TTarvoVar* var = BoundVar(GetByFullName(AVariable));
-  if (!var) return false;
-  try {
-    AValue = NumValueOf(*var);
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
+  return ReadBound(GetByFullName(AVariable), AValue, NumValueOf);
 }
 
 namespace {
