@@ -21,6 +21,9 @@ constexpr const char* kLimitedBroadcast = "255.255.255.255";
 constexpr size_t kMaxCollectedText = 2080;
 // How long a wait watches for the answer before it goes to sleep (see SpinForAnswer).
 constexpr std::chrono::microseconds kAnswerSpin{100};
+// The least time an attempt's answer is waited for after its own wait ran out.
+constexpr int kMinLateAnswerBoundMs = 1000;
+constexpr size_t kMaxInFlight = 1024;
 
 std::mutex gHookMutex;
 std::function<void()> gProcessEventsHook;
@@ -74,6 +77,29 @@ size_t FindStartMark(const std::string& text) {
     if (text.compare(i, 4, "AA55") == 0) return i;
   }
   return std::string::npos;
+}
+
+// A frame at the front of the collected text that is complete by its length field but
+// fails the decoder (a wrong checksum, a length out of range) can never decode, and every
+// answer collected behind it would be lost with it. The front is dropped up to the next
+// start mark, on a byte boundary, so that those answers still count.
+void DropUndecodableFront(std::string& text) {
+  for (;;) {
+    if (text.size() < 8 || text.compare(0, 4, "AA55") != 0) return;
+    uint8_t lengthBytes[2] = {};
+    int count = 0;
+    if (!HexToBytes(std::string_view(text).substr(4, 4), lengthBytes, 2, count)) return;
+    const int L = lengthBytes[0] | (lengthBytes[1] << 8);
+    const bool lengthValid = L >= kMinFrameLength && L <= kMaxFrameLength;
+    if (lengthValid && text.size() < static_cast<size_t>(2 * L + 28)) return;  // incomplete
+    if (lengthValid && DecodeFailureReason(text).empty()) return;
+    const size_t next = FindStartMark(text.substr(2));
+    if (next == std::string::npos) {
+      text.clear();
+      return;
+    }
+    text.erase(0, next + 2);
+  }
 }
 
 }  // namespace
@@ -155,7 +181,11 @@ bool TCommunicator::Disconnect() {
       fResult.Data.clear();
       fResult.Port = 0;
       fCommState.store(csREADY);
+      // The socket goes; no answer to what it sent can reach the next one.
+      fInFlight.clear();
+      fLastFrame = TLastFrame{};
     }
+    ++fCancelGeneration;
     fAnswerCv.notify_all();
     fUDPDriver->Deactivate();
     fUDPDriver->ClearBindings();
@@ -184,6 +214,7 @@ void TCommunicator::SetDirectConnection(bool Value) {
 }
 
 void TCommunicator::CancelAll() {
+  ++fCancelGeneration;
   {
     std::lock_guard lock(fMutex);
     CloseWaitLocked(false);
@@ -194,17 +225,84 @@ void TCommunicator::CancelAll() {
 
 // --- Transactions ---------------------------------------------------------------------
 
-bool TCommunicator::Request(uint8_t command, const uint8_t* params, int paramLength) {
+bool TAnswerShape::Fits(int bodyLength) const {
+  switch (Kind) {
+    case akExact:
+      return bodyLength == Length;
+    case akPing:
+      return bodyLength == 0 || bodyLength == 2;
+    case akAny:
+      return true;
+  }
+  return true;
+}
+
+bool TAnswerShape::Overlaps(const TAnswerShape& other) const {
+  if (Kind == akAny || other.Kind == akAny) return true;
+  if (Kind == akExact) return other.Fits(Length);
+  if (other.Kind == akExact) return Fits(other.Length);
+  return true;  // two ping shapes
+}
+
+namespace {
+
+// What a command's answer body is, as far as the command fixes it.
+TAnswerShape ShapeOfCommand(uint8_t command) {
+  switch (command) {
+    case cmdPing:
+      return TAnswerShape::PingAnswer();
+    case cmdReadStatus:
+      return TAnswerShape::Exact(2);
+    case cmdReadLoaderHeader:
+      return TAnswerShape::Exact(static_cast<int>(sizeof(TLoaderHeader)));
+    case cmdReadKernelHeader:
+      return TAnswerShape::Exact(static_cast<int>(sizeof(TKernelHeader)));
+    case cmdStartLoader:
+    case cmdStartKernel:
+    case cmdFlashInit:
+    case cmdWriteCode:
+    case cmdDataInit:
+    case cmdWriteData:
+    case cmdWriteRandom:
+    case cmdStartPLC:
+    case cmdStopPLC:
+      return TAnswerShape::Exact(0);
+    default:
+      return TAnswerShape::AnyLength();
+  }
+}
+
+// A request's address when it names one controller; empty for broadcasts and names.
+bool IsUnicastAddress(const std::string& destination) {
+  return IsValidIP(destination) && destination != "0.0.0.0" && destination != kLimitedBroadcast;
+}
+
+}  // namespace
+
+bool TCommunicator::EncodeRequest(uint8_t command, const uint8_t* params, int paramLength,
+                                  uint8_t* buffer, uint16_t& length) const {
   if (paramLength < 0 || paramLength > kMaxParameterBytes) return false;
   if (paramLength > 0 && params == nullptr) return false;
-  uint8_t buffer[kFrameBufferSize] = {};
+  std::fill(buffer, buffer + kFrameBufferSize, uint8_t{0});
   if (paramLength > 0) std::copy(params, params + paramLength, buffer);
-  auto length = static_cast<uint16_t>(paramLength);
-  if (!EncodeFrame(kToolNAD, static_cast<uint32_t>(fTarvoNAD), command, md_REQ, mt_COMMAND, buffer,
-                   length, fPasswordCRC)) {
-    return false;
-  }
-  return SendAndWait(buffer, length);
+  length = static_cast<uint16_t>(paramLength);
+  return EncodeFrame(kToolNAD, static_cast<uint32_t>(fTarvoNAD), command, md_REQ, mt_COMMAND,
+                     buffer, length, fPasswordCRC);
+}
+
+bool TCommunicator::Request(uint8_t command, const uint8_t* params, int paramLength,
+                            TAnswerShape shape) {
+  // NAD 0 is the discovery address: every controller answers it. Nothing but a ping may
+  // go there, or any controller could take a read or a write.
+  if (fTarvoNAD == 0 && command != cmdPing && !fListTarvosReq.load()) return false;
+  uint8_t buffer[kFrameBufferSize];
+  uint16_t length = 0;
+  if (!EncodeRequest(command, params, paramLength, buffer, length)) return false;
+  return Transact(buffer, length, shape);
+}
+
+bool TCommunicator::Request(uint8_t command, const uint8_t* params, int paramLength) {
+  return Request(command, params, paramLength, ShapeOfCommand(command));
 }
 
 bool TCommunicator::SendCommand(uint8_t Command) {
@@ -239,12 +337,26 @@ void TCommunicator::LogSend(const std::string& destination, const uint8_t* frame
                 BytesToHex(frame, static_cast<size_t>(length))));
 }
 
+std::chrono::milliseconds TCommunicator::LateAnswerBound() const {
+  // An answer that has not come after several time-outs is taken as lost. Answers on a
+  // slow link come late, but not this late; the bound only delays the next request that
+  // could be confused with such an answer.
+  return std::chrono::milliseconds(std::max(4 * std::max(fWaitTime, 0), kMinLateAnswerBoundMs));
+}
+
 bool TCommunicator::SendAndWait(const uint8_t* frame, int length) {
+  return Transact(frame, length, TAnswerShape::AnyLength());
+}
+
+bool TCommunicator::Transact(const uint8_t* frame, int length, TAnswerShape shape) {
   if (frame == nullptr || length < 0) return false;
+  const std::string key(reinterpret_cast<const char*>(frame), static_cast<size_t>(length));
+  const bool discovery = fListTarvosReq.load();
+  fLateBoundMs.store(LateAnswerBound().count());
+  if (!discovery && !BringInStep(key, shape)) return false;
   bool success = false;
   try {
     for (int attempt = 0; attempt <= fNoRetries && !success; ++attempt) {
-      PrepareWait();
       std::string destination = fTarvoIP;
       bool logged = false;
       try {
@@ -252,6 +364,37 @@ bool TCommunicator::SendAndWait(const uint8_t* frame, int length) {
           RotateAdapter();
         }
         destination = Destination();
+      } catch (...) {
+        // Where the attempt goes stays as it was; its send may fail and the wait runs out.
+      }
+      {
+        // The wait opens for this very request, in one step with its description: an
+        // answer to the previous request that comes in now must be judged against this
+        // one. From here on the attempt is on its way, and its answer may come at once.
+        std::lock_guard lock(fMutex);
+        const auto now = std::chrono::steady_clock::now();
+        PrepareWaitLocked();
+        if (attempt == 0) {
+          fOpen = TOpenRequest{};
+          fOpen.Key = key;
+          fOpen.Shape = shape;
+          fOpen.NAD = static_cast<uint32_t>(fTarvoNAD);
+          fOpen.AnyNAD = discovery || fTarvoNAD == 0;
+          // Sent to the controller's own address, only that address can answer; by
+          // broadcast, the NAD alone tells.
+          const bool toController = !fDirectConnection && destination == fTarvoIP;
+          fOpen.IP = toController && IsUnicastAddress(destination) ? destination : std::string();
+          fOpen.FirstSent = now;
+        }
+        if (!discovery) {
+          // Bounded, so that a controller that never answers cannot make the list grow
+          // without end; the oldest entry is the first to run out anyway.
+          if (fInFlight.size() >= kMaxInFlight) fInFlight.pop_front();
+          fInFlight.push_back({key, shape, fOpen.NAD, fOpen.IP, now, now + LateAnswerBound()});
+        }
+      }
+      fWaitPrepared = true;
+      try {
         // The entry is written before the frame leaves: on loopback the answer can be
         // received, and its Rx entry written, before the send returns. Activating first
         // (as the send would) gives the entry the socket's real local port.
@@ -260,7 +403,13 @@ bool TCommunicator::SendAndWait(const uint8_t* frame, int length) {
           LogSend(destination, frame, length);
           logged = true;
         }
-        fUDPDriver->Send(destination, fTarvoPort, frame, static_cast<size_t>(length));
+        const bool sent =
+            fUDPDriver->Send(destination, fTarvoPort, frame, static_cast<size_t>(length));
+        if (!sent && !discovery) {
+          // Nothing left, so nothing can come back for this attempt.
+          std::lock_guard lock(fMutex);
+          if (!fInFlight.empty() && fInFlight.back().Key == key) fInFlight.pop_back();
+        }
         if (fOnSend) fOnSend();
       } catch (...) {
         // A failed send only means that no answer will come; the wait runs out and the
@@ -275,16 +424,59 @@ bool TCommunicator::SendAndWait(const uint8_t* frame, int length) {
   return success;
 }
 
+void TCommunicator::DropExpiredInFlight(std::chrono::steady_clock::time_point now) {
+  std::erase_if(fInFlight, [&](const TInFlight& e) { return e.Expires <= now; });
+}
+
+bool TCommunicator::AnswerLengthIsAmbiguous(int length, const std::string& frame) const {
+  std::lock_guard lock(fMutex);
+  const auto now = std::chrono::steady_clock::now();
+  for (const TInFlight& e : fInFlight) {
+    if (e.Expires > now && e.Key != frame && e.Shape.Fits(length)) return true;
+  }
+  // A network's copy of the last answer comes right behind it.
+  return fLastFrame.BodyLength == length && fLastFrame.Key != frame &&
+         now - fLastFrame.At <= LateAnswerBound();
+}
+
+bool TCommunicator::BringInStep(const std::string& key, const TAnswerShape& shape) {
+  using Clock = std::chrono::steady_clock;
+  const auto hook = ProcessEventsHook();
+  const uint64_t generation = fCancelGeneration.load();
+  std::unique_lock lock(fMutex);
+  for (;;) {
+    const auto now = Clock::now();
+    DropExpiredInFlight(now);
+    Clock::time_point until = Clock::time_point::max();
+    for (const TInFlight& e : fInFlight) {
+      if (e.Key != key && e.Shape.Overlaps(shape)) until = std::min(until, e.Expires);
+    }
+    if (until == Clock::time_point::max()) return true;
+    if (hook) {
+      lock.unlock();
+      hook();
+      lock.lock();
+      until = std::min(until, Clock::now() + std::chrono::milliseconds(1));
+    }
+    fAnswerCv.wait_until(lock, until);
+    if (fCancelGeneration.load() != generation) return false;
+  }
+}
+
+void TCommunicator::PrepareWaitLocked() {
+  fCommState.store(csWAITING);
+  RecMessage.clear();
+  fLastAnswer.clear();
+  fLastData.clear();
+  fLastIP.clear();
+  fWaitOpen = true;
+  fWaitAnswered = false;
+}
+
 void TCommunicator::PrepareWait() {
   {
     std::lock_guard lock(fMutex);
-    fCommState.store(csWAITING);
-    RecMessage.clear();
-    fLastAnswer.clear();
-    fLastData.clear();
-    fLastIP.clear();
-    fWaitOpen = true;
-    fWaitAnswered = false;
+    PrepareWaitLocked();
   }
   fWaitPrepared = true;
 }
@@ -364,6 +556,119 @@ bool TCommunicator::WaitForAnswer(int timeout) {
   return fWaitAnswered && !timedOut && !cancel && fResult.Code == md_ACK;
 }
 
+void TCommunicator::RememberFrame(const std::string& frame, const std::string& key, int bodyLength,
+                                  std::chrono::steady_clock::time_point arrived) {
+  fLastFrame.Text = frame;
+  fLastFrame.Key = key;
+  fLastFrame.BodyLength = bodyLength;
+  fLastFrame.At = arrived;
+  fLastFrame.CopyExpected = true;
+}
+
+bool TCommunicator::ConsumeInFlight(const std::string& key, bool anyShape, int bodyLength,
+                                    uint32_t fromNAD, const std::string& fromIP,
+                                    std::chrono::steady_clock::time_point arrived) {
+  // The oldest attempt this frame can answer: sent to that controller before the frame
+  // arrived, with an answer of that shape (a refusal fits every request), of the given
+  // request when one is named.
+  for (auto it = fInFlight.begin(); it != fInFlight.end(); ++it) {
+    if (!key.empty() && it->Key != key) continue;
+    if (it->NAD != fromNAD || (!it->IP.empty() && it->IP != fromIP)) continue;
+    if (it->Sent > arrived || it->Expires <= arrived) continue;
+    if (!anyShape && !it->Shape.Fits(bodyLength)) continue;
+    fInFlight.erase(it);
+    return true;
+  }
+  return false;
+}
+
+void TCommunicator::RouteFrame(const std::string& frame, uint32_t fromNAD, uint32_t toNAD,
+                               uint8_t direction, uint8_t msgType, const std::string& body,
+                               const TDatagramInfo& info) {
+  const auto arrived = info.ArrivedAt == std::chrono::steady_clock::time_point{}
+                           ? std::chrono::steady_clock::now()
+                           : info.ArrivedAt;
+  const int bodyLength = static_cast<int>(body.size() / 2);
+  const bool answerToTool = toNAD == kToolNAD && msgType == mt_COMMAND && direction != md_REQ;
+  const bool positive = direction == md_ACK;
+  // Ends the open wait with this frame as its answer.
+  const auto take = [&] {
+    CloseWaitLocked(true);
+    fCommState.store(csREADY);
+  };
+  const auto keepWaiting = [&] { fCommState.store(fWaitOpen ? csWAITING : csREADY); };
+
+  if (fListTarvosReq.load() && fWaitOpen) {
+    // Discovery: every acknowledgement to the tool is a controller; a refusal (a wrong
+    // password) ends the collection; anything else cannot be an answer to the ping.
+    if (answerToTool && positive) {
+      fNADList.push_back(std::to_string(fromNAD));
+      fIPList.push_back(info.PeerIP);
+      fCommState.store(csWAITING);
+    } else if (answerToTool) {
+      take();
+    } else {
+      keepWaiting();
+    }
+    return;
+  }
+  if (!answerToTool) {
+    // Addressed to someone else, or no answer at all: it cannot end a wait.
+    keepWaiting();
+    return;
+  }
+
+  DropExpiredInFlight(arrived);
+  // A network can deliver a datagram twice. A copy is the very frame counted last; it
+  // must neither count as a further answer nor be taken for another request's answer.
+  // Answers without a body (acknowledged writes) are all alike, and tell nothing by their
+  // bytes; only their count matters, and a write's effect is checked by reading back.
+  const bool copyOfLast = bodyLength > 0 && fLastFrame.CopyExpected && frame == fLastFrame.Text &&
+                          arrived - fLastFrame.At <= std::chrono::milliseconds(fLateBoundMs.load());
+
+  if (fWaitOpen) {
+    const bool fromTarget = (fOpen.AnyNAD || fromNAD == fOpen.NAD) &&
+                            (fOpen.IP.empty() || info.PeerIP == fOpen.IP) &&
+                            arrived >= fOpen.FirstSent;
+    if (fromTarget && positive && fOpen.Shape.Fits(bodyLength)) {
+      if (copyOfLast && fLastFrame.Key != fOpen.Key) {
+        // The same bytes as the last answer to a different request: that answer's copy.
+        // Were it this request's own answer by chance, the repeat will bring it again.
+        fLastFrame.CopyExpected = false;
+        keepWaiting();
+        return;
+      }
+      // The same bytes as the last answer to this very request are as good an answer.
+      // Should they have been a copy, the request's own answer is still to come; it has
+      // the same bytes again and is known as the copy then.
+      ConsumeInFlight(fOpen.Key, false, bodyLength, fromNAD, info.PeerIP, arrived);
+      RememberFrame(frame, fOpen.Key, bodyLength, arrived);
+      take();
+      return;
+    }
+    if (fromTarget && !positive) {
+      // A refusal names no request. It ends this wait only when no other request can
+      // still be answered; otherwise it is counted against the oldest one.
+      const bool othersOpen = std::any_of(fInFlight.begin(), fInFlight.end(),
+                                          [&](const TInFlight& e) { return e.Key != fOpen.Key; });
+      if (!othersOpen) {
+        ConsumeInFlight(fOpen.Key, true, bodyLength, fromNAD, info.PeerIP, arrived);
+        RememberFrame(frame, fOpen.Key, bodyLength, arrived);
+        take();
+        return;
+      }
+    }
+  }
+  // A late answer, a copy, or something from elsewhere: counted against the attempt it
+  // can answer, if any, and the wait goes on.
+  if (copyOfLast) {
+    fLastFrame.CopyExpected = false;
+  } else if (ConsumeInFlight({}, !positive, bodyLength, fromNAD, info.PeerIP, arrived)) {
+    RememberFrame(frame, {}, bodyLength, arrived);
+  }
+  keepWaiting();
+}
+
 void TCommunicator::HandleDatagram(const uint8_t* data, size_t size, const TDatagramInfo& info) {
   size = std::min(size, kMaxDatagramSize);
   {
@@ -401,6 +706,7 @@ void TCommunicator::HandleDatagram(const uint8_t* data, size_t size, const TData
         fCommState.store(csWAITING);
       }
     }
+    DropUndecodableFront(RecMessage);
     if (!DecodeFrame(RecMessage, frame, fromNAD, toNAD, direction, msgType, body)) return;
 
     fResponseErrorCode = static_cast<TMessageDirection>(direction);
@@ -410,15 +716,7 @@ void TCommunicator::HandleDatagram(const uint8_t* data, size_t size, const TData
     fLastData = body;
     fLastIP = info.PeerIP;
     fLastPort = info.PeerPort;
-    const bool positiveAnswerToTool = direction == md_ACK && msgType == mt_COMMAND && toNAD == 1;
-    if (positiveAnswerToTool && fListTarvosReq.load() && fWaitOpen) {
-      fNADList.push_back(std::to_string(fromNAD));
-      fIPList.push_back(fLastIP);
-      fCommState.store(csWAITING);
-    } else {
-      CloseWaitLocked(true);
-      fCommState.store(csREADY);
-    }
+    RouteFrame(frame, fromNAD, toNAD, direction, msgType, body, info);
   }
   fAnswerCv.notify_all();
   // Raised once the answer is published, outside the lock, so that the handler may use

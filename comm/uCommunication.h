@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -32,11 +33,11 @@ enum TCommState : uint8_t {
 };
 
 using TComEvent = std::function<void()>;
-using TCommProgressEvent = std::function<void(uint32_t Progress, uint32_t ProgressMax, bool& Cancel)>;
-using TQLinkReadEvent =
-    std::function<void(const std::string& IP, int Port, int32_t FromNAD, int32_t ToNAD,
-                       TMessageDirection MsgDir, TMessageType MsgType,
-                       const std::string& RecMessage, const std::string& Data)>;
+using TCommProgressEvent =
+    std::function<void(uint32_t Progress, uint32_t ProgressMax, bool& Cancel)>;
+using TQLinkReadEvent = std::function<void(
+    const std::string& IP, int Port, int32_t FromNAD, int32_t ToNAD, TMessageDirection MsgDir,
+    TMessageType MsgType, const std::string& RecMessage, const std::string& Data)>;
 
 // Called by every wait at least once a millisecond so that a user interface stays
 // responsive; the desktop application sets it, the command-line tool and tests do not.
@@ -160,6 +161,26 @@ inline bool IsValidCodeHeader(uint16_t empty, uint16_t magic) {
   return empty == 0 && magic == kCodeHeaderMagic;
 }
 
+// The body an answer to a request can have. The frame carries nothing that names the
+// request it answers, so the length the request fixes is what tells a request's own
+// answer from a late or repeated answer to another one.
+struct TAnswerShape {
+  enum TKind : uint8_t {
+    akExact,  // exactly Length bytes
+    akPing,   // nothing, or the two bytes of the controller's password hash
+    akAny,    // any length: the request fixes none
+  };
+  TKind Kind = akAny;
+  int Length = 0;
+
+  static TAnswerShape Exact(int length) { return {akExact, length}; }
+  static TAnswerShape PingAnswer() { return {akPing, 0}; }
+  static TAnswerShape AnyLength() { return {akAny, 0}; }
+  bool Fits(int bodyLength) const;
+  // Whether some body fits both.
+  bool Overlaps(const TAnswerShape& other) const;
+};
+
 class TCommunicator {
  public:
   // Builds the communicator with its defaults; the socket stays inactive. Without an
@@ -278,15 +299,42 @@ class TCommunicator {
   friend class TCommunicatorTestAccess;  // tests reach the private transaction engine
 
   bool SendAndWait(const uint8_t* frame, int length);
+  // The transaction of SendAndWait for a request whose answer has the given shape.
+  bool Transact(const uint8_t* frame, int length, TAnswerShape shape);
   bool WaitForAnswer(int timeout);
   void HandleDatagram(const uint8_t* data, size_t size, const TDatagramInfo& info);
   void DoProgress(uint32_t Progress, uint32_t ProgressMax, uint32_t ScaleMax, bool& Cancel);
   void LogLine(const std::string& text);
+  // A command's request and transaction; the answer's shape is the command's own, or the
+  // one given (memory and random reads fix it by their counts).
   bool Request(uint8_t command, const uint8_t* params, int paramLength);
+  bool Request(uint8_t command, const uint8_t* params, int paramLength, TAnswerShape shape);
+  // Builds the request frame of a command in buffer (kFrameBufferSize bytes).
+  bool EncodeRequest(uint8_t command, const uint8_t* params, int paramLength, uint8_t* buffer,
+                     uint16_t& length) const;
+  // Whether an answer of exactly this length to the request `frame` could be confused with
+  // an answer still on its way to an earlier, different request, or with a copy of the
+  // last answer. A request that can choose its answer's length (a random read) picks one
+  // for which this is false.
+  bool AnswerLengthIsAmbiguous(int length, const std::string& frame) const;
 
   // Starts a wait before its request goes out, so that an answer that arrives at once
   // (on loopback it can beat the caller to the wait) is kept, not wiped.
   void PrepareWait();
+  void PrepareWaitLocked();
+  // Before a request whose answer could be confused with an answer still on its way to
+  // an earlier request: waits until those answers have come or cannot come any more.
+  // False when cancelled.
+  bool BringInStep(const std::string& key, const TAnswerShape& shape);
+  // The receive side's judgement of one decoded frame (fMutex held).
+  void RouteFrame(const std::string& frame, uint32_t fromNAD, uint32_t toNAD, uint8_t direction,
+                  uint8_t msgType, const std::string& body, const TDatagramInfo& info);
+  bool ConsumeInFlight(const std::string& key, bool anyShape, int bodyLength, uint32_t fromNAD,
+                       const std::string& fromIP, std::chrono::steady_clock::time_point arrived);
+  void DropExpiredInFlight(std::chrono::steady_clock::time_point now);
+  void RememberFrame(const std::string& frame, const std::string& key, int bodyLength,
+                     std::chrono::steady_clock::time_point arrived);
+  std::chrono::milliseconds LateAnswerBound() const;
   // Ends the open wait (fMutex held): fResult takes the receive side's fields as they
   // stand, answered tells whether a decoded frame ended it.
   void CloseWaitLocked(bool answered);
@@ -350,4 +398,39 @@ class TCommunicator {
   bool fWaitOpen = false;      // guarded by fMutex
   bool fWaitAnswered = false;  // guarded by fMutex
   bool fWaitPrepared = false;  // caller's thread only
+
+  // Keeping requests and answers in step (all guarded by fMutex). The frame names neither
+  // the request an answer belongs to nor the attempt, so every attempt that goes out is
+  // remembered until an answer is counted against it or it can no longer be answered.
+  struct TInFlight {
+    std::string Key;  // the request frame
+    TAnswerShape Shape;
+    uint32_t NAD = 0;
+    std::string IP;  // where it went when that was one controller's address, else empty
+    std::chrono::steady_clock::time_point Sent;
+    std::chrono::steady_clock::time_point Expires;
+  };
+  std::deque<TInFlight> fInFlight;
+  // The request the open wait is for.
+  struct TOpenRequest {
+    std::string Key;
+    TAnswerShape Shape;
+    bool AnyNAD = false;  // discovery: NAD 0 is answered by every controller
+    uint32_t NAD = 0;
+    std::string IP;
+    std::chrono::steady_clock::time_point FirstSent;
+  };
+  TOpenRequest fOpen;
+  // The last answer counted, so that a network's copy of it is known as one.
+  struct TLastFrame {
+    std::string Text;
+    std::string Key;
+    int BodyLength = -1;
+    std::chrono::steady_clock::time_point At;
+    bool CopyExpected = false;  // one copy of it may still be taken for a copy
+  };
+  TLastFrame fLastFrame;
+  std::atomic<uint64_t> fCancelGeneration{0};
+  // LateAnswerBound as of the last request, for the listener thread.
+  std::atomic<int64_t> fLateBoundMs{1000};
 };

@@ -185,6 +185,12 @@ bool TCommunicator::IEX_Messages(int& length, uint8_t* buffer, int bufferSize) {
 void TCommunicator::SetTarvoNAD(int32_t NAD) {
   if (NAD == fTarvoNAD) return;
   fTarvoNAD = NAD;
+  {
+    // Answers still due from the controller addressed before are no concern of the new one.
+    std::lock_guard lock(fMutex);
+    fInFlight.clear();
+    fLastFrame = TLastFrame{};
+  }
   // The new controller is reached by broadcast until Connect learns its address.
   fTarvoIP.clear();
 }

@@ -148,7 +148,7 @@ bool TCommunicator::ReadCode(uint16_t block, uint16_t count, uint8_t* dest, int 
   if (!CanHold(count, dest, destSize)) return false;
   uint8_t params[4];
   PutLocation(params, block, count);
-  return Request(cmdReadCode, params, sizeof params) &&
+  return Request(cmdReadCode, params, sizeof params, TAnswerShape::Exact(count)) &&
          TakeReadAnswer(*this, count, dest, destSize);
 }
 
@@ -156,7 +156,7 @@ bool TCommunicator::ReadData(uint16_t address, uint16_t count, uint8_t* dest, in
   if (!CanHold(count, dest, destSize)) return false;
   uint8_t params[4];
   PutLocation(params, address, count);
-  return Request(cmdReadData, params, sizeof params) &&
+  return Request(cmdReadData, params, sizeof params, TAnswerShape::Exact(count)) &&
          TakeReadAnswer(*this, count, dest, destSize);
 }
 

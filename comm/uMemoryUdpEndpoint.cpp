@@ -114,6 +114,7 @@ void TMemoryUdpEndpoint::Deliver(TMemoryReply reply) {
     ++fDropped;
     return;
   }
+  reply.ArrivedAt = std::chrono::steady_clock::now();
   fQueue.push_back(std::move(reply));
   fQueueCv.notify_all();
 }
@@ -140,6 +141,7 @@ void TMemoryUdpEndpoint::Run(uint64_t generation) {
     info.LocalIP = fHasBinding && !fBindIP.empty() ? fBindIP : "0.0.0.0";
     const int port = fHasBinding ? fBindPort : fDefaultPort;
     info.LocalPort = port == 0 ? kChosenPort : port;
+    info.ArrivedAt = reply.ArrivedAt;
     lock.unlock();
     // As a socket would: a longer datagram arrives cut to the receive buffer.
     const size_t size = std::min(reply.Bytes.size(), kMaxDatagramSize);

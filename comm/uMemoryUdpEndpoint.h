@@ -4,6 +4,7 @@
 // try the sends that must never leave a test on a real one (255.255.255.255).
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -26,6 +27,8 @@ struct TMemoryReply {
   std::vector<uint8_t> Bytes;
   std::string FromIP = "127.0.0.10";
   int FromPort = 8442;
+  // Set when the datagram is queued: that is when it "reaches the host".
+  std::chrono::steady_clock::time_point ArrivedAt{};
 };
 
 class TMemoryUdpEndpoint final : public TUdpEndpoint {

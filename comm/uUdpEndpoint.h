@@ -7,6 +7,7 @@
 void SetUdpLoopbackOnly(bool on);
 bool UdpLoopbackOnly();
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -28,6 +29,10 @@ struct TDatagramInfo {
   int PeerPort = 0;
   std::string LocalIP;
   int LocalPort = 0;
+  // When the datagram reached the host (the kernel's receive time where the socket gives
+  // it), on the steady clock; the epoch when unknown. An answer that arrived before its
+  // request went out cannot be that request's answer.
+  std::chrono::steady_clock::time_point ArrivedAt{};
 };
 
 // One UDP socket with one binding, broadcast enabled, and a listener thread that hands

@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <thread>
 
@@ -42,9 +44,24 @@ struct TListenerState {
   }
 };
 
+// The kernel stamps a datagram with the wall clock as it arrives; the communicator compares
+// times on the steady clock. The datagram's age is taken on the wall clock (it is
+// microseconds old, so a clock step in between is all but impossible) and subtracted from
+// the steady clock's now.
+std::chrono::steady_clock::time_point ArrivalOnSteadyClock(const timespec& stamp) {
+  const auto steadyNow = std::chrono::steady_clock::now();
+  const auto wallNow = std::chrono::system_clock::now();
+  const auto wallStamp = std::chrono::system_clock::time_point(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(
+          std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec)));
+  auto age = wallNow - wallStamp;
+  if (age < std::chrono::system_clock::duration::zero()) age = {};
+  return steadyNow - std::chrono::duration_cast<std::chrono::steady_clock::duration>(age);
+}
+
 void Listen(const std::shared_ptr<TListenerState>& state, const TUdpEndpoint::THandler& handler) {
   uint8_t buffer[kMaxDatagramSize];
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(timespec))];
   pollfd fds[2] = {{state->socket, POLLIN, 0}, {state->wake, POLLIN, 0}};
   while (!state->stop.load()) {
     if (poll(fds, 2, -1) < 0) {
@@ -79,18 +96,22 @@ void Listen(const std::shared_ptr<TListenerState>& state, const TUdpEndpoint::TH
       info.PeerPort = ntohs(peer.sin_port);
       info.LocalIP = state->boundIP;
       info.LocalPort = state->boundPort;
-      if (info.LocalIP.empty()) {
-        // Bound to any address: the packet information names the local address the
-        // datagram arrived at.
-        info.LocalIP = "0.0.0.0";
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-          if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-            in_pktinfo pkt{};
-            std::memcpy(&pkt, CMSG_DATA(c), sizeof pkt);
-            info.LocalIP = InAddrText(pkt.ipi_spec_dst);
-          }
+      std::string pktinfoIP = "0.0.0.0";
+      info.ArrivedAt = std::chrono::steady_clock::now();
+      for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+          in_pktinfo pkt{};
+          std::memcpy(&pkt, CMSG_DATA(c), sizeof pkt);
+          pktinfoIP = InAddrText(pkt.ipi_spec_dst);
+        } else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+          timespec stamp{};
+          std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+          info.ArrivedAt = ArrivalOnSteadyClock(stamp);
         }
       }
+      // Bound to any address: the packet information names the local address the
+      // datagram arrived at.
+      if (info.LocalIP.empty()) info.LocalIP = pktinfoIP;
       // A datagram longer than the buffer arrives cut to its first kMaxDatagramSize bytes.
       if (handler) handler(buffer, static_cast<size_t>(n), info);
     }
@@ -208,6 +229,7 @@ class TPosixUdpEndpoint final : public TUdpEndpoint {
     setsockopt(state->socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     setsockopt(state->socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     setsockopt(state->socket, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    setsockopt(state->socket, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     // Hundreds of controllers answer one broadcast at once; the default buffer would
     // drop most of them. FORCE needs privileges; without them the plain option is
     // capped by the system's limit, which is still better than the default.
