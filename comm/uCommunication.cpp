@@ -374,6 +374,7 @@ bool TCommunicator::Transact(const uint8_t* frame, int length, TAnswerShape shap
         std::lock_guard lock(fMutex);
         const auto now = std::chrono::steady_clock::now();
         PrepareWaitLocked();
+        fOpen.Attempt = attempt;
         if (attempt == 0) {
           fOpen = TOpenRequest{};
           fOpen.Key = key;
@@ -562,7 +563,6 @@ void TCommunicator::RememberFrame(const std::string& frame, const std::string& k
   fLastFrame.Key = key;
   fLastFrame.BodyLength = bodyLength;
   fLastFrame.At = arrived;
-  fLastFrame.CopyExpected = true;
 }
 
 bool TCommunicator::ConsumeInFlight(const std::string& key, bool anyShape, int bodyLength,
@@ -623,7 +623,7 @@ void TCommunicator::RouteFrame(const std::string& frame, uint32_t fromNAD, uint3
   // must neither count as a further answer nor be taken for another request's answer.
   // Answers without a body (acknowledged writes) are all alike, and tell nothing by their
   // bytes; only their count matters, and a write's effect is checked by reading back.
-  const bool copyOfLast = bodyLength > 0 && fLastFrame.CopyExpected && frame == fLastFrame.Text &&
+  const bool copyOfLast = bodyLength > 0 && frame == fLastFrame.Text &&
                           arrived - fLastFrame.At <= std::chrono::milliseconds(fLateBoundMs.load());
 
   if (fWaitOpen) {
@@ -631,10 +631,11 @@ void TCommunicator::RouteFrame(const std::string& frame, uint32_t fromNAD, uint3
                             (fOpen.IP.empty() || info.PeerIP == fOpen.IP) &&
                             arrived >= fOpen.FirstSent;
     if (fromTarget && positive && fOpen.Shape.Fits(bodyLength)) {
-      if (copyOfLast && fLastFrame.Key != fOpen.Key) {
-        // The same bytes as the last answer to a different request: that answer's copy.
-        // Were it this request's own answer by chance, the repeat will bring it again.
-        fLastFrame.CopyExpected = false;
+      if (copyOfLast && fLastFrame.Key != fOpen.Key && fOpen.Attempt == 0) {
+        // The same bytes as the last answer to a different request: a copy of that
+        // answer (a network may deliver one several times, right behind each other).
+        // Were it this request's own answer by chance, the repeat brings it again, and a
+        // repeat takes it.
         keepWaiting();
         return;
       }
@@ -661,9 +662,7 @@ void TCommunicator::RouteFrame(const std::string& frame, uint32_t fromNAD, uint3
   }
   // A late answer, a copy, or something from elsewhere: counted against the attempt it
   // can answer, if any, and the wait goes on.
-  if (copyOfLast) {
-    fLastFrame.CopyExpected = false;
-  } else if (ConsumeInFlight({}, !positive, bodyLength, fromNAD, info.PeerIP, arrived)) {
+  if (!copyOfLast && ConsumeInFlight({}, !positive, bodyLength, fromNAD, info.PeerIP, arrived)) {
     RememberFrame(frame, {}, bodyLength, arrived);
   }
   keepWaiting();

@@ -419,6 +419,7 @@ class TCommunicator {
     uint32_t NAD = 0;
     std::string IP;
     std::chrono::steady_clock::time_point FirstSent;
+    int Attempt = 0;  // of the wait that is open
   };
   TOpenRequest fOpen;
   // The last answer counted, so that a network's copy of it is known as one.
@@ -427,7 +428,6 @@ class TCommunicator {
     std::string Key;
     int BodyLength = -1;
     std::chrono::steady_clock::time_point At;
-    bool CopyExpected = false;  // one copy of it may still be taken for a copy
   };
   TLastFrame fLastFrame;
   std::atomic<uint64_t> fCancelGeneration{0};

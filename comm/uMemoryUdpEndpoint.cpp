@@ -41,7 +41,7 @@ bool TMemoryUdpEndpoint::ActivateLocked() {
   fActive = true;
   ++fActivations;
   const uint64_t generation = ++fGeneration;
-  fThread = std::thread([this, generation] { Run(generation); });
+  if (!fInline) fThread = std::thread([this, generation] { Run(generation); });
   return true;
 }
 
@@ -109,14 +109,37 @@ void TMemoryUdpEndpoint::SetResponder(TResponder responder) {
 }
 
 void TMemoryUdpEndpoint::Deliver(TMemoryReply reply) {
-  std::lock_guard lock(fMutex);
+  std::unique_lock lock(fMutex);
   if (!fActive) {
     ++fDropped;
     return;
   }
   reply.ArrivedAt = std::chrono::steady_clock::now();
+  if (fInline) {
+    const THandler handler = fHandler;
+    const TDatagramInfo info = InfoLocked(reply);
+    lock.unlock();
+    if (handler) handler(reply.Bytes.data(), std::min(reply.Bytes.size(), kMaxDatagramSize), info);
+    return;
+  }
   fQueue.push_back(std::move(reply));
   fQueueCv.notify_all();
+}
+
+void TMemoryUdpEndpoint::SetInlineDelivery(bool on) {
+  std::lock_guard lock(fMutex);
+  fInline = on;
+}
+
+TDatagramInfo TMemoryUdpEndpoint::InfoLocked(const TMemoryReply& reply) const {
+  TDatagramInfo info;
+  info.PeerIP = reply.FromIP;
+  info.PeerPort = reply.FromPort;
+  info.LocalIP = fHasBinding && !fBindIP.empty() ? fBindIP : "0.0.0.0";
+  const int port = fHasBinding ? fBindPort : fDefaultPort;
+  info.LocalPort = port == 0 ? kChosenPort : port;
+  info.ArrivedAt = reply.ArrivedAt;
+  return info;
 }
 
 void TMemoryUdpEndpoint::WaitUntilDelivered() {
@@ -135,13 +158,7 @@ void TMemoryUdpEndpoint::Run(uint64_t generation) {
     fQueue.pop_front();
     fDelivering = true;
     THandler handler = fHandler;
-    TDatagramInfo info;
-    info.PeerIP = reply.FromIP;
-    info.PeerPort = reply.FromPort;
-    info.LocalIP = fHasBinding && !fBindIP.empty() ? fBindIP : "0.0.0.0";
-    const int port = fHasBinding ? fBindPort : fDefaultPort;
-    info.LocalPort = port == 0 ? kChosenPort : port;
-    info.ArrivedAt = reply.ArrivedAt;
+    const TDatagramInfo info = InfoLocked(reply);
     lock.unlock();
     // As a socket would: a longer datagram arrives cut to the receive buffer.
     const size_t size = std::min(reply.Bytes.size(), kMaxDatagramSize);

@@ -66,6 +66,11 @@ class TMemoryUdpEndpoint final : public TUdpEndpoint {
   // Must not be called from the handler.
   void WaitUntilDelivered();
 
+  // Hands every datagram to the handler at once, on the thread that delivers it (for a
+  // scripted controller: inside the send), with no delivery thread. For fuzzing, where
+  // a thread hand-off per answer would cost more than everything else.
+  void SetInlineDelivery(bool on);
+
   // Sends that fail as a socket error would (they are still recorded).
   void SetSendFails(bool fails);
   // Activation that fails as an unbindable address would.
@@ -83,6 +88,7 @@ class TMemoryUdpEndpoint final : public TUdpEndpoint {
 
  private:
   bool ActivateLocked();
+  TDatagramInfo InfoLocked(const TMemoryReply& reply) const;
   void Run(uint64_t generation);
   void StopDelivery(std::unique_lock<std::mutex>& lock);
 
@@ -100,6 +106,7 @@ class TMemoryUdpEndpoint final : public TUdpEndpoint {
   bool fDelivering = false;
   bool fSendFails = false;
   bool fActivateFails = false;
+  bool fInline = false;
   int fActivations = 0;
   size_t fDropped = 0;
   std::deque<TMemoryReply> fQueue;
