@@ -78,7 +78,10 @@ std::vector<TMemoryReply> Answer(TInput& in, const TMemoryDatagram& request) {
   std::vector<uint8_t> answer = in.Bytes(length);
   answer.resize(length, 0);
   const uint8_t code = (control & 0x02) ? static_cast<uint8_t>(control >> 4) : md_ACK;
-  return {{BuildFrame(to, 1, code, mt_COMMAND, answer.data(), answer.size()), "127.0.0.10", 8442}};
+  // A refusal right behind every answer: when the answer is not taken, it ends the wait at
+  // once instead of a time-out.
+  return {{BuildFrame(to, 1, code, mt_COMMAND, answer.data(), answer.size()), "127.0.0.10", 8442},
+          {BuildFrame(to, 1, md_NOTREADY, mt_COMMAND, nullptr, 0), "127.0.0.10", 8442}};
 }
 
 std::unique_ptr<TTarvoVar> Var(const std::string& name, int32_t address, TTarvoVarTyp typ) {
@@ -90,14 +93,23 @@ std::unique_ptr<TTarvoVar> Var(const std::string& name, int32_t address, TTarvoV
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TInput in{data, size};
-  auto endpoint = std::make_unique<TMemoryUdpEndpoint>();
-  endpoint->SetInlineDelivery(true);
+  // One communicator for every input (making one reads the host's adapters); each input
+  // starts on a fresh socket, with nothing owed from the last one.
+  static TMemoryUdpEndpoint* endpoint = nullptr;
+  static TCommunicator& comm = *[] {
+    auto e = std::make_unique<TMemoryUdpEndpoint>();
+    e->SetInlineDelivery(true);
+    endpoint = e.get();
+    auto* c = new TCommunicator(std::move(e));
+    c->SetTarvoNAD(10);
+    c->SetWaitTime(0);
+    c->SetNoRetires(0);
+    return c;
+  }();
   endpoint->SetResponder([&in](const TMemoryDatagram& d) { return Answer(in, d); });
-  TCommunicator comm(std::move(endpoint));
-  comm.SetTarvoNAD(10);
+  endpoint->ClearSent();
+  comm.Disconnect();
   comm.SetTarvoIP("127.0.0.10");
-  comm.SetWaitTime(0);
-  comm.SetNoRetires(0);
 
   // Each operation on a fresh socket: an answer that did not fit would make the next
   // request wait for it.
