@@ -523,8 +523,6 @@ std::string Goal(const TCondition& c, const TTally& t) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Answers go to whoever wrote to the controllers; a killed varnel-cli leaves no one.
-  signal(SIGPIPE, SIG_IGN);
   const std::vector<TCondition> all = Conditions();
   TOptions options;
   std::string conditionList;
