@@ -120,6 +120,12 @@ void TSimController::SetFaults(const TSimFaults& faults) {
   fFaults = faults;
 }
 
+void TSimController::Seed(uint64_t seed) {
+  std::lock_guard lock(fMutex);
+  std::seed_seq sequence{static_cast<uint32_t>(seed), static_cast<uint32_t>(seed >> 32)};
+  fRandom.seed(sequence);
+}
+
 // ---- program ------------------------------------------------------------------------
 
 void TSimController::ReplaceProgram(const std::string& alcText) {
@@ -455,7 +461,6 @@ TSimReply TSimController::HandleDatagram(const uint8_t* data, size_t size,
   TSimReply reply;
   std::string buffer = BytesToHex(data, size);
   std::lock_guard lock(fMutex);
-  reply.DelayMs = std::max(fFaults.DelayMs, 0);
   std::string frameText, bodyText;
   uint32_t from, to;
   uint8_t direction, type;
@@ -501,12 +506,25 @@ std::vector<uint8_t> TSimController::Answer(const TSimRequest& req) {
   return BuildFrame(fNAD, req.FromNAD, direction, mt_COMMAND, body.data(), body.size());
 }
 
+bool TSimController::Chance(double probability) {
+  // The ends are exact and draw nothing, so that a certain fault never depends on luck.
+  if (probability <= 0) return false;
+  if (probability >= 1) return true;
+  return std::uniform_real_distribution<double>(0, 1)(fRandom) < probability;
+}
+
+int TSimController::AnswerDelay() {
+  const int delay = std::max(fFaults.DelayMs, 0);
+  const int jitter = std::max(fFaults.JitterMs, 0);
+  if (jitter == 0) return delay;
+  const int low = std::max(delay - jitter, 0);
+  return std::uniform_int_distribution<int>(low, delay + jitter)(fRandom);
+}
+
 void TSimController::ApplyFaults(std::vector<uint8_t> frame, TSimReply& reply) {
   if (frame.empty()) return;
-  if (fFaults.DropProbability > 0 &&
-      std::uniform_real_distribution<double>(0, 1)(fRandom) < fFaults.DropProbability)
-    return;
-  if (fFaults.CorruptChecksum) frame.back() ^= 0xFF;
+  if (Chance(fFaults.DropProbability)) return;
+  if (fFaults.CorruptChecksum || Chance(fFaults.CorruptProbability)) frame.back() ^= 0xFF;
   std::vector<uint8_t> datagram = frame;
   if (fFaults.TwoFrames) datagram.insert(datagram.end(), frame.begin(), frame.end());
   std::vector<std::vector<uint8_t>> parts;
@@ -517,9 +535,13 @@ void TSimController::ApplyFaults(std::vector<uint8_t> frame, TSimReply& reply) {
   } else {
     parts.push_back(std::move(datagram));
   }
-  const int copies = fFaults.Duplicate ? 2 : 1;
-  for (int c = 0; c < copies; ++c)
+  // A copy made on the way travels with the original and arrives right behind it.
+  const int copies = fFaults.Duplicate || Chance(fFaults.DuplicateProbability) ? 2 : 1;
+  const int delay = AnswerDelay();
+  for (int c = 0; c < copies; ++c) {
     reply.Datagrams.insert(reply.Datagrams.end(), parts.begin(), parts.end());
+    reply.DelaysMs.insert(reply.DelaysMs.end(), parts.size(), delay);
+  }
 }
 
 std::vector<uint8_t> TSimController::Execute(const TSimRequest& req, uint8_t& direction) {

@@ -14,16 +14,20 @@
 
 namespace sim {
 
-// Ways a controller misbehaves on purpose. They apply to every answer it sends.
+// Ways a controller misbehaves on purpose. They apply to every answer it sends; each
+// chance is drawn anew for every answer.
 struct TSimFaults {
-  double DropProbability = 0;    // 0..1: chance that an answer is not sent at all
-  int DelayMs = 0;               // every answer leaves this many milliseconds late
-  bool Duplicate = false;        // the answer datagram is sent twice
-  bool Split = false;            // the answer is cut into two datagrams
-  bool TwoFrames = false;        // one datagram holds the answer followed by a copy of it
-  bool CorruptChecksum = false;  // the answer's checksum is wrong
-  int NegativeCode = 0;          // 0: none; else every request is answered with this direction
-                                 // code and an empty body
+  double DropProbability = 0;       // 0..1: chance that an answer is not sent at all
+  int DelayMs = 0;                  // answers leave this many milliseconds late ...
+  int JitterMs = 0;                 // ... give or take up to this many, never below 0
+  bool Duplicate = false;           // every answer datagram is sent twice
+  double DuplicateProbability = 0;  // 0..1: chance that it is, the copy right behind
+  bool Split = false;               // the answer is cut into two datagrams
+  bool TwoFrames = false;           // one datagram holds the answer followed by a copy of it
+  bool CorruptChecksum = false;     // every answer's checksum is wrong
+  double CorruptProbability = 0;    // 0..1: chance that it is
+  int NegativeCode = 0;             // 0: none; else every request is answered with this
+                                    // direction code and an empty body
 };
 
 // One request as a controller received it (only requests addressed to it: its own NAD
@@ -41,11 +45,11 @@ struct TSimRequest {
   int PeerPort = 0;
 };
 
-// What a controller sends back for one datagram: zero or more datagrams, all to leave
-// DelayMs after the request arrived.
+// What a controller sends back for one datagram: zero or more datagrams, each to leave
+// its delay after the request arrived (DelaysMs runs parallel to Datagrams).
 struct TSimReply {
   std::vector<std::vector<uint8_t>> Datagrams;
-  int DelayMs = 0;
+  std::vector<int> DelaysMs;
 };
 
 // System and PLC status bytes of the ReadStatus answer.
@@ -103,6 +107,9 @@ class TSimController {
 
   TSimFaults Faults() const;
   void SetFaults(const TSimFaults& faults);
+  // Fixes the chances of the faults for a reproducible run; otherwise they are seeded
+  // from the system.
+  void Seed(uint64_t seed);
 
   // ---- program and run state ---------------------------------------------------------
   // Installs a program whose allocation file is alcText (served verbatim as the member of
@@ -170,6 +177,8 @@ class TSimController {
   std::vector<uint8_t> Answer(const TSimRequest& req);
   std::vector<uint8_t> Execute(const TSimRequest& req, uint8_t& direction);
   void ApplyFaults(std::vector<uint8_t> frame, TSimReply& reply);
+  bool Chance(double probability);
+  int AnswerDelay();
   void InstallProgram(const std::string& alcText, const std::vector<TSimVar>& vars);
   void BuildCodeMemory();
   void LoadInitialValues();

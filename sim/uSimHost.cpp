@@ -128,6 +128,7 @@ std::string TSimHost::Setup() {
     auto c = std::make_unique<TSimController>(fOptions.BaseNAD + static_cast<uint32_t>(i), address,
                                               fOptions.Password);
     c->SetFaults(fOptions.Faults);
+    if (fOptions.Seed) c->Seed(*fOptions.Seed * 1000003u + static_cast<uint64_t>(i));
     if (!fOptions.AlcText.empty()) c->ReplaceProgram(fOptions.AlcText);
     if (fOptions.NoAlc) c->SetWithoutAlc(true);
     if (fOptions.NoProgram) c->ClearProgram();
@@ -307,13 +308,15 @@ void TSimHost::Receive(int index) {
 void TSimHost::Dispatch(int socketIndex, const TSimReply& reply, const std::string& peerIP,
                         int peerPort) {
   const int fd = fSockets[socketIndex].Fd;
-  if (reply.DelayMs <= 0) {
-    for (const auto& d : reply.Datagrams) SendNow(fd, d, peerIP, peerPort);
-    return;
-  }
-  const auto due = Clock::now() + std::chrono::milliseconds(reply.DelayMs);
-  for (const auto& d : reply.Datagrams) {
-    fPending.push_back({due, fSequence++, fd, d, peerIP, peerPort});
+  const auto now = Clock::now();
+  for (size_t i = 0; i < reply.Datagrams.size(); ++i) {
+    const int delay = i < reply.DelaysMs.size() ? reply.DelaysMs[i] : 0;
+    if (delay <= 0) {
+      SendNow(fd, reply.Datagrams[i], peerIP, peerPort);
+      continue;
+    }
+    fPending.push_back({now + std::chrono::milliseconds(delay), fSequence++, fd, reply.Datagrams[i],
+                        peerIP, peerPort});
     std::push_heap(fPending.begin(), fPending.end());
   }
 }

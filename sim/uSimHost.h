@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,9 @@ struct TSimHostOptions {
   // .255. Must lie in 127.0.0.0/8.
   std::string FirstIP = "127.0.0.10";
   TSimFaults Faults;
+  // Fixes the faults' chances (each controller gets its own sequence from it); without
+  // one they are seeded from the system.
+  std::optional<uint64_t> Seed;
   bool Stopped = false;    // PLCs stopped (psStop)
   bool NoProgram = false;  // no valid program header
   bool NoAlc = false;      // program without "alc.zip"

@@ -1,10 +1,12 @@
 // varnel-sim: simulated controllers on loopback addresses, for trying the tool without
 // hardware. Runs until SIGINT or SIGTERM.
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 #include "sim/uSimHost.h"
@@ -33,6 +35,42 @@ bool ReadFile(const std::string& path, std::string& text, std::string& error) {
   return true;
 }
 
+bool ParseChance(const std::string& text, double& value) {
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  return error == std::errc() && stop == end && value >= 0 && value <= 1;
+}
+
+bool ParseSeed(const std::string& text, uint64_t& value) {
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  return error == std::errc() && stop == end && !text.empty();
+}
+
+// A chance in 0..1; the option given bare stands for 1, which is what these options meant
+// while they were plain flags.
+void AddChance(CLI::App& app, const std::string& name, double& chance,
+               const std::string& description) {
+  const CLI::Validator probability(
+      [](std::string& text) -> std::string {
+        double value = 0;
+        return text.empty() || ParseChance(text, value)
+                   ? ""
+                   : "Value " + text + " is no probability from 0 to 1";
+      },
+      "0 to 1");
+  app.add_option_function<std::string>(
+         name,
+         [&chance](const std::string& text) {
+           chance = 1;
+           if (!text.empty()) ParseChance(text, chance);
+         },
+         description)
+      ->expected(0, 1)
+      ->type_name("[P]")
+      ->check(probability);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -41,6 +79,7 @@ int main(int argc, char** argv) {
   o.Port = 8442;
   int64_t baseNad = o.BaseNAD;
   std::string alcFile;
+  std::optional<uint64_t> seed;
   app.add_option("--controllers", o.Controllers, "Number of controllers")
       ->check(CLI::Range(1, 100000));
   app.add_option("--base-nad", baseNad, "NAD of the first controller; the next count up")
@@ -58,15 +97,38 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0.0, 1.0));
   app.add_option("--delay", o.Faults.DelayMs, "Delay every answer by MS milliseconds")
       ->check(CLI::Range(0, 600000));
-  app.add_flag("--duplicate", o.Faults.Duplicate, "Send every answer twice");
+  app.add_option("--jitter", o.Faults.JitterMs,
+                 "Vary each answer's delay at random by up to MS milliseconds either way")
+      ->check(CLI::Range(0, 600000));
+  AddChance(app, "--duplicate", o.Faults.DuplicateProbability,
+            "Probability that an answer is sent twice, the copy right behind it; bare: every "
+            "answer");
   app.add_flag("--split", o.Faults.Split, "Split every answer over two datagrams");
   app.add_flag("--two-frames", o.Faults.TwoFrames, "Two copies of the answer in one datagram");
-  app.add_flag("--corrupt", o.Faults.CorruptChecksum, "Answer with a wrong checksum");
+  AddChance(app, "--corrupt", o.Faults.CorruptProbability,
+            "Probability that an answer's checksum is wrong; bare: every answer");
+  app.add_option_function<std::string>(
+         "--seed",
+         [&seed](const std::string& text) {
+           uint64_t value = 0;
+           if (ParseSeed(text, value)) seed = value;
+         },
+         "Fix the faults' chances for a reproducible run")
+      ->type_name("N")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            uint64_t value = 0;
+            return ParseSeed(text, value)
+                       ? ""
+                       : "Value " + text + " is no number from 0 to " + std::to_string(UINT64_MAX);
+          },
+          "0 to 2^64-1"));
   app.add_option("--negative", o.Faults.NegativeCode,
                  "Answer every request with this response code (2-255)")
       ->check(CLI::Range(0, 255));
   CLI11_PARSE(app, argc, argv);
   o.BaseNAD = static_cast<uint32_t>(baseNad);
+  o.Seed = seed;
 
   if (!alcFile.empty()) {
     std::string error;

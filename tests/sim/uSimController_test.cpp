@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <ctime>
+#include <numeric>
 #include <random>
 #include <thread>
 
@@ -642,12 +645,18 @@ TEST_F(SimControllerTest, TwoFramesAndDuplicateAndCorruptAnswers) {
     int datagrams;
     int framesEach;  // frames that decode in each datagram
   };
-  sim::TSimFaults two, dup, corrupt;
+  sim::TSimFaults two, dup, corrupt, lateDupChance, corruptChance;
   two.TwoFrames = true;
   dup.Duplicate = true;
   corrupt.CorruptChecksum = true;
-  const Case cases[] = {
-      {"two frames", two, 1, 2}, {"duplicate", dup, 2, 1}, {"corrupt", corrupt, 1, 0}};
+  lateDupChance.DuplicateProbability = 1;
+  lateDupChance.DelayMs = 50;
+  corruptChance.CorruptProbability = 1;
+  const Case cases[] = {{"two frames", two, 1, 2},
+                        {"duplicate", dup, 2, 1},
+                        {"corrupt", corrupt, 1, 0},
+                        {"late duplicate by chance 1", lateDupChance, 2, 1},
+                        {"corrupt by chance 1", corruptChance, 1, 0}};
   for (const Case& c : cases) {
     Ctl().SetFaults(c.faults);
     ASSERT_TRUE(fClient.Send(IP(), fHost->Port(), Request(kNAD, cmdPing)));
@@ -709,6 +718,202 @@ TEST_F(SimControllerTest, DelayedAnswerDoesNotHoldUpOthers) {
   ASSERT_EQ(b.size(), 1u);
   EXPECT_EQ(a[0].Body.size(), 2u);  // the ping's hash
   EXPECT_EQ(b[0].Body, (std::vector<uint8_t>{sim::ssKernel, sim::psRun}));
+}
+
+// ---- chances of the faults ----------------------------------------------------------
+
+// What a controller did with a run of pings, straight through HandleDatagram.
+struct TFaultTally {
+  int Requests = 0;
+  int Dropped = 0;
+  int Duplicated = 0;
+  int Corrupt = 0;
+  std::vector<int> Delays;   // of each answer sent
+  std::vector<int> Pattern;  // per request: -1 dropped, else delay * 4 + duplicated * 2 + corrupt
+};
+
+TFaultTally Tally(TSimController& c, int requests) {
+  TFaultTally t;
+  const std::vector<uint8_t> ping = Request(kNAD, cmdPing);
+  for (int i = 0; i < requests; ++i) {
+    const sim::TSimReply reply = c.HandleDatagram(ping.data(), ping.size(), "127.0.0.1", 1, false);
+    ++t.Requests;
+    EXPECT_EQ(reply.DelaysMs.size(), reply.Datagrams.size());
+    if (reply.Datagrams.empty() || reply.DelaysMs.empty()) {
+      ++t.Dropped;
+      t.Pattern.push_back(-1);
+      continue;
+    }
+    const bool duplicated = reply.Datagrams.size() == 2;
+    EXPECT_LE(reply.Datagrams.size(), 2u);
+    if (duplicated) {
+      // A network copy: the same bytes, leaving at the same moment.
+      EXPECT_EQ(reply.Datagrams[0], reply.Datagrams[1]);
+      EXPECT_EQ(reply.DelaysMs[0], reply.DelaysMs[1]);
+    }
+    const bool corrupt = DecodeAll(reply.Datagrams[0]).empty();
+    t.Duplicated += duplicated;
+    t.Corrupt += corrupt;
+    t.Delays.push_back(reply.DelaysMs[0]);
+    t.Pattern.push_back(reply.DelaysMs[0] * 4 + duplicated * 2 + corrupt);
+  }
+  return t;
+}
+
+constexpr uint64_t kSeed = 20240611;
+
+TEST(SimFaultChances, NoneAndCertainAreExact) {
+  constexpr int kRequests = 500;
+  struct Case {
+    const char* what;
+    sim::TSimFaults faults;
+    int dropped, duplicated, corrupt;  // of kRequests
+    int delay;                         // of every answer
+  };
+  auto faults = [](double drop, double dup, double corrupt, int delay = 0) {
+    sim::TSimFaults f;
+    f.DropProbability = drop;
+    f.DuplicateProbability = dup;
+    f.CorruptProbability = corrupt;
+    f.DelayMs = delay;
+    return f;
+  };
+  sim::TSimFaults everyDuplicate = faults(0, 0, 0);
+  everyDuplicate.Duplicate = true;
+  sim::TSimFaults everyCorrupt = faults(0, 0, 0);
+  everyCorrupt.CorruptChecksum = true;
+  const Case cases[] = {
+      {"no faults", faults(0, 0, 0), 0, 0, 0, 0},
+      {"every answer lost", faults(1, 1, 1), kRequests, 0, 0, 0},
+      {"every answer duplicated", faults(0, 1, 0), 0, kRequests, 0, 0},
+      {"every answer corrupt", faults(0, 0, 1), 0, 0, kRequests, 0},
+      {"duplicated and corrupt, late", faults(0, 1, 1, 80), 0, kRequests, kRequests, 80},
+      {"the duplicate flag still means every answer", everyDuplicate, 0, kRequests, 0, 0},
+      {"the corrupt flag still means every answer", everyCorrupt, 0, 0, kRequests, 0},
+      {"a delay without jitter is exact", faults(0, 0, 0, 250), 0, 0, 0, 250},
+  };
+  for (const Case& c : cases) {
+    // Seeded from the system: a certain outcome may not depend on the draw.
+    TSimController ctl(kNAD, "127.0.0.10");
+    ctl.SetFaults(c.faults);
+    const TFaultTally t = Tally(ctl, kRequests);
+    EXPECT_EQ(t.Dropped, c.dropped) << c.what;
+    EXPECT_EQ(t.Duplicated, c.duplicated) << c.what;
+    EXPECT_EQ(t.Corrupt, c.corrupt) << c.what;
+    for (int d : t.Delays) ASSERT_EQ(d, c.delay) << c.what;
+  }
+}
+
+TEST(SimFaultChances, ShareOfAnswersFollowsTheChance) {
+  constexpr int kRequests = 20000;
+  struct Case {
+    const char* what;
+    double drop, dup, corrupt;
+  };
+  const Case cases[] = {
+      {"drop 0.3", 0.3, 0, 0},           {"duplicate 0.3", 0, 0.3, 0},   {"corrupt 0.3", 0, 0, 0.3},
+      {"a lossy link", 0.1, 0.05, 0.01}, {"mostly lost", 0.9, 0.5, 0.5},
+  };
+  // Within four standard deviations of the share expected among `of` draws.
+  auto near = [](int count, int of, double p) {
+    const double share = static_cast<double>(count) / of;
+    const double sigma = std::sqrt(p * (1 - p) / of);
+    return std::abs(share - p) <= 4 * sigma + 1e-9;
+  };
+  for (const Case& c : cases) {
+    TSimController ctl(kNAD, "127.0.0.10");
+    ctl.Seed(kSeed);
+    sim::TSimFaults f;
+    f.DropProbability = c.drop;
+    f.DuplicateProbability = c.dup;
+    f.CorruptProbability = c.corrupt;
+    ctl.SetFaults(f);
+    const TFaultTally t = Tally(ctl, kRequests);
+    const int sent = t.Requests - t.Dropped;
+    EXPECT_PRED3(near, t.Dropped, t.Requests, c.drop) << c.what;
+    // Duplicates and corruption are drawn for the answers that are sent.
+    EXPECT_PRED3(near, t.Duplicated, sent, c.dup) << c.what;
+    EXPECT_PRED3(near, t.Corrupt, sent, c.corrupt) << c.what;
+  }
+}
+
+TEST(SimFaultChances, JitterStaysWithinItsBoundsAndFillsThem) {
+  constexpr int kRequests = 4000;
+  struct Case {
+    int delay, jitter;
+    int low, high;
+  } cases[] = {
+      {200, 50, 150, 250},                    // around a 200 ms wait
+      {550, 250, 300, 800}, {20, 50, 0, 70},  // never below 0
+      {0, 10, 0, 10},       {30, 0, 30, 30},
+  };
+  for (const Case& c : cases) {
+    TSimController ctl(kNAD, "127.0.0.10");
+    ctl.Seed(kSeed);
+    sim::TSimFaults f;
+    f.DelayMs = c.delay;
+    f.JitterMs = c.jitter;
+    f.DuplicateProbability = 0.5;
+    ctl.SetFaults(f);
+    const TFaultTally t = Tally(ctl, kRequests);
+    ASSERT_EQ(t.Delays.size(), static_cast<size_t>(kRequests));
+    const auto [lo, hi] = std::minmax_element(t.Delays.begin(), t.Delays.end());
+    EXPECT_EQ(*lo, c.low) << c.delay << "+-" << c.jitter;
+    EXPECT_EQ(*hi, c.high) << c.delay << "+-" << c.jitter;
+    // Uniform: the mean sits in the middle of the range.
+    const double mean = std::accumulate(t.Delays.begin(), t.Delays.end(), 0.0) / kRequests;
+    EXPECT_NEAR(mean, (c.low + c.high) / 2.0, (c.high - c.low) * 0.03 + 1e-9)
+        << c.delay << "+-" << c.jitter;
+  }
+}
+
+TEST(SimFaultChances, EachAnswerOfOneDatagramHasItsOwnDelay) {
+  TSimController ctl(kNAD, "127.0.0.10");
+  ctl.Seed(kSeed);
+  sim::TSimFaults f;
+  f.DelayMs = 200;
+  f.JitterMs = 50;
+  ctl.SetFaults(f);
+  std::vector<uint8_t> two = Request(kNAD, cmdPing);
+  const std::vector<uint8_t> status = Request(kNAD, cmdReadStatus);
+  two.insert(two.end(), status.begin(), status.end());
+  int differ = 0;
+  for (int i = 0; i < 100; ++i) {
+    const sim::TSimReply reply = ctl.HandleDatagram(two.data(), two.size(), "127.0.0.1", 1, false);
+    ASSERT_EQ(reply.Datagrams.size(), 2u);
+    ASSERT_EQ(reply.DelaysMs.size(), 2u);
+    differ += reply.DelaysMs[0] != reply.DelaysMs[1];
+  }
+  EXPECT_GT(differ, 90);
+}
+
+TEST(SimFaultChances, ASeedMakesARunReproducible) {
+  sim::TSimFaults lossyLate;
+  lossyLate.DropProbability = 0.1;
+  lossyLate.DuplicateProbability = 0.05;
+  lossyLate.CorruptProbability = 0.01;
+  lossyLate.DelayMs = 200;
+  lossyLate.JitterMs = 50;
+  auto pattern = [&](TSimController& c) {
+    c.SetFaults(lossyLate);
+    return Tally(c, 2000).Pattern;
+  };
+  TSimController a(kNAD, "127.0.0.10"), b(kNAD, "127.0.0.10"), other(kNAD, "127.0.0.10");
+  a.Seed(kSeed);
+  b.Seed(kSeed);
+  other.Seed(kSeed + 1);
+  const auto first = pattern(a);
+  EXPECT_EQ(pattern(b), first);
+  EXPECT_NE(pattern(other), first);
+
+  // A host's seed gives each controller a sequence of its own, the same in every run.
+  TSimHostOptions options;
+  options.Controllers = 2;
+  options.Seed = kSeed;
+  TSimHost one(options), two(options);
+  const auto c0 = pattern(one.Controller(0));
+  EXPECT_NE(pattern(one.Controller(1)), c0);
+  EXPECT_EQ(pattern(two.Controller(0)), c0);
 }
 
 // ---- robustness ----------------------------------------------------------------------

@@ -143,6 +143,42 @@ TEST_F(VarnelSimTest, ServesAnAllocationFileAndFaults) {
   std::filesystem::remove(path);
 }
 
+TEST_F(VarnelSimTest, FaultOptionsTakeAChanceOrStandBareForEveryAnswer) {
+  struct Case {
+    std::vector<std::string> args;
+    int datagrams;  // per answer
+    bool decodes;
+  } cases[] = {
+      {{"--duplicate"}, 2, true},
+      {{"--duplicate", "0"}, 1, true},
+      {{"--duplicate", "1", "--seed", "7"}, 2, true},
+      {{"--duplicate", "--corrupt"}, 2, false},
+      {{"--corrupt"}, 1, false},
+      {{"--corrupt", "0", "--delay", "30", "--jitter", "20"}, 1, true},
+      {{"--drop", "0", "--duplicate=0", "--seed", "18446744073709551615"}, 1, true},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"--port", "0"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::string what;
+    for (const auto& a : c.args) what += a + " ";
+    TSimProcess sim(args);
+    const std::string text = sim.Line();
+    const auto l = ParseLine(text);
+    ASSERT_TRUE(l) << what << text << sim.Errors();
+    TClient client;
+    ASSERT_TRUE(client.Send(l->IP, l->Port, Request(l->NAD, 0x10)));
+    for (int i = 0; i < c.datagrams; ++i) {
+      auto d = client.Receive();
+      ASSERT_TRUE(d) << what;
+      EXPECT_EQ(DecodeAll(d->Bytes).size(), c.decodes ? 1u : 0u) << what;
+    }
+    EXPECT_FALSE(client.Receive(300)) << what << "sent one datagram too many";
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0) << what;
+  }
+}
+
 TEST_F(VarnelSimTest, RefusesBadConfigurations) {
   struct Case {
     std::vector<std::string> args;
@@ -151,6 +187,12 @@ TEST_F(VarnelSimTest, RefusesBadConfigurations) {
       {{"--port", "0", "--first-ip", "10.1.1.1"}, "127.0.0.0/8"},
       {{"--port", "0", "--alc", "/nonexistent/file.alc"}, "file.alc"},
       {{"--port", "0", "--drop", "1.5"}, "drop"},
+      {{"--port", "0", "--duplicate", "1.5"}, "duplicate"},
+      {{"--port", "0", "--corrupt", "-0.1"}, "corrupt"},
+      {{"--port", "0", "--corrupt", "half"}, "corrupt"},
+      {{"--port", "0", "--jitter", "-5"}, "jitter"},
+      {{"--port", "0", "--seed", "-1"}, "seed"},
+      {{"--port", "0", "--seed", "18446744073709551616"}, "seed"},
       {{"--port", "0", "--controllers", "0"}, "controllers"},
   };
   for (const Case& c : cases) {
