@@ -84,6 +84,7 @@ class TVSTTable {
   TSortDirection SortDirection = TSortDirection::sdAscending;
 
   std::vector<std::unique_ptr<TTableRow>>& Rows() { return fRows; }
+  const std::vector<std::unique_ptr<TTableRow>>& Rows() const { return fRows; }
 
  private:
   int fFirstCellColumn;
