@@ -111,6 +111,21 @@ void TSession::AddTemplateTabs(const std::vector<TTemplateTab>& tabs) {
   for (const TTemplateTab& tab : tabs) AddVSTTab(tab.Name, tab.Description, tab.VarNames);
 }
 
+int TSession::AddController(std::unique_ptr<TTarvo> tarvo) {
+  if (fRunning != TWorkflow::wfNone || tarvo == nullptr) return -1;
+  TTarvo* added = tarvo.get();
+  fTarvoList->Add(std::move(tarvo));
+  for (int t = 0; t < fVSTTabList.Count(); ++t) {
+    TVSTTable& table = fVSTTabList.Items(t)->vstTable();
+    fFrontEnd.RowsAboutToChange(table);
+    table.AddRow(added).Checked = true;
+    fFrontEnd.RowsChanged(table);
+  }
+  SyncHeaderCheckBoxes(SystemTable());
+  fFrontEnd.EnableTabControls(true);
+  return SystemTable().RowCount() - 1;
+}
+
 // ---- guard ---------------------------------------------------------------------------
 
 TWorkflowResult TSession::Perform(TWorkflow workflow, const std::function<void()>& body) {

@@ -55,6 +55,9 @@ class TSession {
   bool IsSystemTable(const TVSTTable& table) const { return table.Tag == 0; }
 
   TTarvoList& TarvoList() { return *fTarvoList; }
+  // A controller known otherwise than by a scan (given by its address): a checked row at
+  // the end of every table. Returns its position, or -1 while a workflow runs.
+  int AddController(std::unique_ptr<TTarvo> tarvo);
   TCommunicator& TarvoComm() { return *fTarvoComm; }
 
   // ---- the workflows --------------------------------------------------------------------
