@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "comm/uEthernetUtils.h"
+#include "data/uNumText.h"
 #include "data/uValueFile.h"
 #include "protocol/uQLink.h"
 
@@ -21,6 +22,21 @@ bool SameText(const std::string& a, const std::string& b) {
          std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
            return std::tolower(x) == std::tolower(y);
          });
+}
+
+// Whether a variable read back holds the number its write text gave: a value past the
+// type's range is cut to fit, and a controller may refuse a write.
+bool HoldsWritten(const TTarvoVar& V, const std::string& text) {
+  double given = 0;
+  int32_t integer = 0;
+  if (ParseIntegerText(text, integer)) {
+    given = integer;
+  } else if (!ParseFloatText(text, given)) {
+    return true;  // the binding refused it and said so
+  }
+  const double held = V.ValueFloat();
+  if (V.Typ() == vtReal) return static_cast<float>(given) == static_cast<float>(held);
+  return given == held;
 }
 
 class TBusy {
@@ -439,7 +455,11 @@ void TSession::WriteRow(TVSTTab& tab, TTableRow& row, int position) {
     Use(T.Comm());
     T.Read(tags);
     const TTarvoVar* V = Exchanged(T) ? tag->TarvoVar() : nullptr;
-    if (V != nullptr && !tag->WriteError().empty()) Warn(T, tag->WriteError());
+    if (V != nullptr && !tag->WriteError().empty()) {
+      Warn(T, tag->WriteError());
+    } else if (V != nullptr && !HoldsWritten(*V, cell.Caption())) {
+      Warn(T, name + ": wrote " + cell.Caption() + ", the controller holds " + ValueText(*V));
+    }
     cell.SetCaption(V != nullptr ? ValueText(*V) : "?");
     cell.AwaitWrite = false;
     fFrontEnd.RepaintCell(table, position, column);

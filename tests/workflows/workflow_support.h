@@ -42,6 +42,8 @@ class TRecorder : public TWorkflowFrontEnd {
   int Edits = 0;
   const TSession* Watched = nullptr;
   TFakeClock* Clock = nullptr;
+  // Pauses take real time too (for a controller that works in real time).
+  bool RealPause = false;
   // Called at every pause (a test's way to act while a workflow runs).
   std::function<void()> OnPause;
 
@@ -55,6 +57,7 @@ class TRecorder : public TWorkflowFrontEnd {
   }
   void Pause(int ms) override {
     Events.push_back("pause " + std::to_string(ms));
+    if (RealPause) TWorkflowFrontEnd::Pause(ms);
     if (Clock) Clock->Advance(ms);
     if (OnPause) OnPause();
   }
