@@ -98,8 +98,9 @@ TSession::TSession(TWorkflowFrontEnd& frontEnd, std::unique_ptr<TCommunicator> s
 }
 
 TSession::~TSession() {
-  // The rows borrow the controllers: they go first.
-  ClearTables();
+  // The rows borrow the controllers: they go first. The front-end may be half gone by
+  // now, so it is not told.
+  for (int t = 0; t < fVSTTabList.Count(); ++t) fVSTTabList.Items(t)->vstTable().Clear();
   fTarvoList.reset();
   fTarvoComm.reset();
   fVSTTabList.Clear();
@@ -128,7 +129,8 @@ void TSession::AddTemplateTabs(const std::vector<TTemplateTab>& tabs) {
 }
 
 int TSession::AddController(std::unique_ptr<TTarvo> tarvo) {
-  if (fRunning != TWorkflow::wfNone || tarvo == nullptr) return -1;
+  // NAD 0 is the discovery address: no workflow may address it.
+  if (fRunning != TWorkflow::wfNone || tarvo == nullptr || tarvo->NAD() == 0) return -1;
   TTarvo* added = tarvo.get();
   fTarvoList->Add(std::move(tarvo));
   for (int t = 0; t < fVSTTabList.Count(); ++t) {
@@ -289,6 +291,7 @@ void TSession::FillCell(TTarvo& T, std::unique_ptr<TTagVar> tag, TTreeVar& cell)
   const TTagVar* read = tags.Items(tags.Add(tag.release()));
   Use(T.Comm());
   T.Read(tags);
+  if (Cancelled()) return;  // a cut-short exchange says nothing of the value
   // A read that failed leaves the variable's earlier value: that is no value.
   const TTarvoVar* V = Exchanged(T) ? read->TarvoVar() : nullptr;
   if (V != nullptr) {

@@ -56,7 +56,7 @@ class TSession {
 
   TTarvoList& TarvoList() { return *fTarvoList; }
   // A controller known otherwise than by a scan (given by its address): a checked row at
-  // the end of every table. Returns its position, or -1 while a workflow runs.
+  // the end of every table. Returns its position, or -1 while a workflow runs or for NAD 0.
   int AddController(std::unique_ptr<TTarvo> tarvo);
   TCommunicator& TarvoComm() { return *fTarvoComm; }
 

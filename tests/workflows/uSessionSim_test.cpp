@@ -533,6 +533,7 @@ TEST_F(CancelTest, CancelEndsTheWaitAndTheRepeatsOfASilentController) {
   session_->TarvoComm().SetNoRetires(10);  // uncancelled, every request goes out 11 times
   session_->TarvoComm().SetWaitTime(200);
 
+  CellOf(tab, 0, 0).SetCaption("earlier");
   struct Case {
     const char* what;
     std::function<TWorkflowResult()> run;
@@ -554,6 +555,7 @@ TEST_F(CancelTest, CancelEndsTheWaitAndTheRepeatsOfASilentController) {
       for (const auto& cell : row->Cells) EXPECT_FALSE(cell->Updating) << c.what;
     }
   }
+  EXPECT_EQ(CellOf(tab, 0, 0).Caption(), "earlier") << "a cancelled read changes no value";
   EXPECT_EQ(session_->CurrentTest, -1);
 }
 

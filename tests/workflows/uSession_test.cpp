@@ -110,6 +110,13 @@ TEST_F(TablesTest, SortingByNADOrIPKeepsEveryTableInOneOrder) {
   EXPECT_EQ(Checks(System()), (std::vector<bool>{true, false, true}));
 }
 
+TEST_F(TablesTest, TheDiscoveryAddressNeverBecomesARow) {
+  EXPECT_EQ(session_.AddController(std::make_unique<TTarvo>(0)), -1);
+  EXPECT_EQ(System().RowCount(), 3);
+  EXPECT_EQ(session_.AddController(std::make_unique<TTarvo>(40)), 3);
+  EXPECT_EQ(Vars().RowCount(), 4);
+}
+
 TEST_F(TablesTest, NADsSortAsUnsignedNumbersAndABadAddressAsZero) {
   Add(3000000000u, "not an address");
   Add(5, "127.0.0.9");
