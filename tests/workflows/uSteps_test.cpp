@@ -1,0 +1,107 @@
+// The single-controller steps that need no network: names, NADs, clock texts and the list
+// a scan's answers give.
+#include "workflows/uSteps.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(SplitIndexedName, TakesAnIndexOfZeroOrMoreAndLeavesAnythingElseInTheName) {
+  struct Case {
+    const char* text;
+    const char* name;
+    int32_t index;
+  } cases[] = {
+      {"temp", "temp", -1},           {"levels[3]", "levels", 3},
+      {"levels[03]", "levels", 3},    {"levels[$A]", "levels", 10},
+      {"levels[x]", "levels[x]", -1}, {"levels[-1]", "levels[-1]", -1},
+      {"levels[]", "levels[]", -1},   {"a[2].b", "a.b", 2},
+      {"levels]3[", "levels]3[", -1},
+  };
+  for (const Case& c : cases) {
+    std::string name;
+    int32_t index = 7;
+    SplitIndexedName(c.text, name, index);
+    EXPECT_EQ(name, c.name) << c.text;
+    EXPECT_EQ(index, c.index) << c.text;
+  }
+}
+
+TEST(NADText, NADsAreUnsignedThirtyTwoBitNumbers) {
+  EXPECT_EQ(NADText(static_cast<int32_t>(3000000000u)), "3000000000");
+  EXPECT_EQ(NADText(-1), "4294967295");
+  EXPECT_TRUE(NADLess(10, static_cast<int32_t>(3000000000u)));
+
+  struct Case {
+    const char* text;
+    bool ok;
+    uint32_t nad;
+  } cases[] = {{"10", true, 10},
+               {"3000000000", true, 3000000000u},
+               {"4294967295", true, 4294967295u},
+               {"4294967296", false, 0},
+               {"-1", false, 0},
+               {"", false, 0},
+               {" 10", false, 0},
+               {"10x", false, 0},
+               {"0", true, 0}};
+  for (const Case& c : cases) {
+    int32_t nad = 0;
+    EXPECT_EQ(ParseNADText(c.text, nad), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(static_cast<uint32_t>(nad), c.nad) << c.text;
+    }
+  }
+}
+
+TEST(MakeTag, NamesTheControllerByItsUnsignedNAD) {
+  TTarvo tarvo(static_cast<int32_t>(3000000000u));
+  const auto tag = MakeTag(tarvo, "levels[3]", "5");
+  EXPECT_EQ(tag->FullName(), "3000000000.levels[3]");
+  EXPECT_EQ(tag->Name(), "levels");
+  EXPECT_EQ(tag->ArrayIndex(), 3);
+  EXPECT_EQ(tag->NAD(), static_cast<int32_t>(3000000000u));
+  EXPECT_TRUE(tag->WriteReq());
+}
+
+TEST(RTCWriteTexts, SendsDecimalTextsWithSundayAsZeroAndNoMilliseconds) {
+  struct Case {
+    TLocalTime now;
+    std::array<std::string, 8> texts;
+  } cases[] = {
+      {{2012, 3, 4, 8, 5, 9, 999, 0}, {"2012", "3", "4", "8", "5", "9", "0", "1"}},
+      {{2012, 3, 10, 23, 59, 59, 0, 6}, {"2012", "3", "10", "23", "59", "59", "6", "1"}},
+      {{2024, 12, 31, 0, 0, 0, 500, 2}, {"2024", "12", "31", "0", "0", "0", "2", "1"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RTCWriteTexts(c.now), c.texts) << c.texts[2];
+}
+
+TEST(RTCText, PadsEachFieldAndPutsTwoBlanksBetweenDateAndTime) {
+  EXPECT_EQ(RTCText(2012, 3, 3, 19, 0, 4), "2012-03-03  19:00:04");
+  EXPECT_EQ(RTCText(812, 12, 31, 8, 5, 9), "0812-12-31  08:05:09");
+}
+
+TEST(FoundControllers, ListsARepeatedAnswerOnceAndWarnsOfOneNADAtTwoAddresses) {
+  std::vector<std::string> warnings;
+  const auto found = FoundControllers({"30", "10", "30", "10", "3000000000", "0", "x1", "20"},
+                                      {"127.0.0.30", "127.0.0.10", "127.0.0.30", "127.0.0.11",
+                                       "127.0.0.40", "127.0.0.50", "127.0.0.60", "127.0.0.20"},
+                                      warnings);
+  ASSERT_EQ(found.size(), 5u);
+  const std::pair<uint32_t, const char*> expected[] = {{30, "127.0.0.30"},
+                                                       {10, "127.0.0.10"},
+                                                       {10, "127.0.0.11"},
+                                                       {3000000000u, "127.0.0.40"},
+                                                       {20, "127.0.0.20"}};
+  for (size_t i = 0; i < found.size(); ++i) {
+    EXPECT_EQ(static_cast<uint32_t>(found[i].NAD), expected[i].first) << i;
+    EXPECT_EQ(found[i].IP, expected[i].second) << i;
+  }
+  ASSERT_EQ(warnings.size(), 3u);
+  EXPECT_EQ(warnings[0], "NAD 10 answered from 127.0.0.10 and from 127.0.0.11");
+  EXPECT_NE(warnings[1].find("NAD 0"), std::string::npos) << warnings[1];
+  EXPECT_NE(warnings[1].find("127.0.0.50"), std::string::npos) << warnings[1];
+  EXPECT_NE(warnings[2].find("\"x1\""), std::string::npos) << warnings[2];
+}
+
+}  // namespace

@@ -1,0 +1,131 @@
+// What the workflow tests share: a front-end that records what the workflows ask of it,
+// a clock the test sets, and a session against simulated controllers on loopback.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/uSimHost.h"
+#include "workflows/uSession.h"
+
+namespace wftest {
+
+// A clock whose ticks move only when a workflow pauses, so that time limits run out
+// without waiting.
+class TFakeClock : public TWorkflowClock {
+ public:
+  int64_t Ticks() const override { return fTicks; }
+  TLocalTime Now() const override { return fNow; }
+  void Advance(int ms) { fTicks += ms; }
+  void SetNow(const TLocalTime& now) { fNow = now; }
+
+ private:
+  int64_t fTicks = 1000;
+  TLocalTime fNow;
+};
+
+class TRecorder : public TWorkflowFrontEnd {
+ public:
+  // The System table's CurrentTest at each of its repaints, when a session is watched.
+  std::vector<int> CurrentTests;
+  std::vector<std::string> Events;  // "repaint 1", "cell 1 0 2", "pause 20", ...
+  std::vector<std::string> Messages;
+  std::vector<std::string> Warnings;
+  std::vector<TWorkflow> Changes;
+  int BusyDepth = 0;
+  std::vector<bool> TabControls;
+  std::string EditAnswer;
+  bool EditAccepts = false;
+  int Edits = 0;
+  const TSession* Watched = nullptr;
+  TFakeClock* Clock = nullptr;
+  // Pauses take real time too (for a controller that works in real time).
+  bool RealPause = false;
+  // Called at every pause (a test's way to act while a workflow runs).
+  std::function<void()> OnPause;
+
+  void Repaint(const TVSTTable& table) override {
+    Events.push_back("repaint " + std::to_string(table.Tag));
+    if (Watched != nullptr && table.Tag == 0) CurrentTests.push_back(Watched->CurrentTest);
+  }
+  void RepaintCell(const TVSTTable& table, int position, int column) override {
+    Events.push_back("cell " + std::to_string(table.Tag) + " " + std::to_string(position) + " " +
+                     std::to_string(column));
+  }
+  void Pause(int ms) override {
+    Events.push_back("pause " + std::to_string(ms));
+    if (RealPause) TWorkflowFrontEnd::Pause(ms);
+    if (Clock) Clock->Advance(ms);
+    if (OnPause) OnPause();
+  }
+  void SetBusy(bool busy) override { BusyDepth += busy ? 1 : -1; }
+  void ShowMessage(TMessageKind kind, const std::string& text) override {
+    Messages.push_back(text);
+  }
+  void Warning(const std::string& text) override { Warnings.push_back(text); }
+  void EnableTabControls(bool enabled) override { TabControls.push_back(enabled); }
+  void WorkflowChanged(TWorkflow running) override { Changes.push_back(running); }
+  bool EditValue(std::string& value) override {
+    ++Edits;
+    if (EditAccepts) value = EditAnswer;
+    return EditAccepts;
+  }
+};
+
+// A session on adapter "lo" at the simulator's port, with quick repeats so that a silent
+// controller is given up on soon.
+class SessionTest : public ::testing::Test {
+ protected:
+  void StartHost(sim::TSimHostOptions options) {
+    host_ = std::make_unique<sim::TSimHost>(options);
+    std::string error;
+    ASSERT_TRUE(host_->Start(&error)) << error;
+    MakeSession();
+  }
+
+  void MakeSession() {
+    session_ = std::make_unique<TSession>(recorder_);
+    session_->Settings.EthAdapterID = "lo";
+    session_->SetControllerPort(host_ ? host_->Port() : kDefaultTarvoPort);
+    session_->TarvoComm().SetNoRetires(1);
+    session_->TarvoComm().SetWaitTime(250);
+    session_->SetClock(&clock_);
+    recorder_.Watched = session_.get();
+    recorder_.Clock = &clock_;
+  }
+
+  int AddTab(const std::vector<std::string>& names) {
+    return session_->AddVSTTab("Values", "Values of the test", names);
+  }
+
+  TVSTTable& Table(int tab) { return session_->VSTTabList().Items(tab)->vstTable(); }
+  TTreeVar& CellOf(int tab, int position, int index) {
+    return *Table(tab).RowByPosition(position)->Cell(index);
+  }
+  sim::TSimController& Sim(int i) { return host_->Controller(i); }
+
+  std::vector<int32_t> NADs(int tab) {
+    std::vector<int32_t> nads;
+    for (const auto& row : Table(tab).Rows()) nads.push_back(row->Tarvo->NAD());
+    return nads;
+  }
+
+  // The requests of a command that controller i received, and forgets them.
+  std::vector<sim::TSimRequest> Requests(int i, uint8_t command) {
+    std::vector<sim::TSimRequest> found;
+    for (const sim::TSimRequest& r : Sim(i).Requests()) {
+      if (r.Command == command) found.push_back(r);
+    }
+    return found;
+  }
+
+  TRecorder recorder_;
+  TFakeClock clock_;
+  std::unique_ptr<sim::TSimHost> host_;
+  std::unique_ptr<TSession> session_;
+};
+
+}  // namespace wftest

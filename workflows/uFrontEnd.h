@@ -1,0 +1,78 @@
+// What a workflow needs from the program that runs it: the desktop window implements it
+// with its widgets, the command-line tool with its output, tests with a recorder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class TVSTTable;
+
+// The workflows that cannot overlap; wfNone while none runs.
+enum class TWorkflow : uint8_t {
+  wfNone,
+  wfScan,
+  wfStatus,
+  wfWriteRTC,
+  wfRead,
+  wfWrite,
+  wfExport,
+  wfImport,
+};
+
+// "Scan", "Status check", "Clock write", "Read", "Write", "Export", "Import"; empty for
+// wfNone.
+const char* WorkflowName(TWorkflow workflow);
+
+enum class TMessageKind : uint8_t { mkInfo, mkError };
+
+// The three check boxes every variables tab carries; each stands for all tabs at once.
+enum class TTabOption : uint8_t { toReadEE, toWriteEE, toWriteAll };
+
+class TWorkflowFrontEnd {
+ public:
+  virtual ~TWorkflowFrontEnd() = default;
+
+  // Show the table's current state; with a row and column only that cell changed. Called
+  // often, also from inside communicator waits: queue the repaint rather than paint.
+  virtual void Repaint(const TVSTTable& table) {}
+  virtual void RepaintCell(const TVSTTable& table, int position, int column) { Repaint(table); }
+  // Around every change of a table's rows: cleared, added or reordered.
+  virtual void RowsAboutToChange(const TVSTTable& table) {}
+  virtual void RowsChanged(const TVSTTable& table) {}
+  // Wait ms milliseconds; a window keeps processing its events meanwhile. The default
+  // sleeps.
+  virtual void Pause(int ms);
+  virtual void SetBusy(bool busy) {}
+  // A message the user has to see (a window shows a message box).
+  virtual void ShowMessage(TMessageKind kind, const std::string& text) {}
+  // Something the user should know that stops nothing.
+  virtual void Warning(const std::string& text) {}
+  // Before the workflow turns to the next of `count` controllers.
+  virtual void Progress(int index, int count, const std::string& text) {}
+  // Everything but the tables on every tab page is usable exactly when enabled.
+  virtual void EnableTabControls(bool enabled) {}
+  // A workflow started (the one given) or ended (wfNone): actions that would start another
+  // are refused until it ends.
+  virtual void WorkflowChanged(TWorkflow running) {}
+  // A tab option changed: every tab's box of that option is to show `checked`.
+  virtual void TabOptionChanged(TTabOption option, bool checked) {}
+  // Asks for one value for the selected cells, value holding the current cell's text;
+  // false when the user cancels. The default cancels.
+  virtual bool EditValue(std::string& value) { return false; }
+};
+
+// The PC's local time, split as the controllers' clocks keep it.
+struct TLocalTime {
+  int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0, Millisecond = 0;
+  int Weekday = 0;  // 0 Sunday .. 6 Saturday
+};
+
+// Where the workflows take time from; tests replace it to choose the day and to let the
+// EEPROM wait run out without waiting.
+class TWorkflowClock {
+ public:
+  virtual ~TWorkflowClock() = default;
+  // Milliseconds of a steady clock.
+  virtual int64_t Ticks() const;
+  virtual TLocalTime Now() const;
+};

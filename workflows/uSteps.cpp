@@ -1,0 +1,173 @@
+#include "workflows/uSteps.h"
+
+#include <charconv>
+#include <cstdio>
+
+#include "data/uNumText.h"
+
+void ApplySettings(TTarvo& T, const TCommSettings& S) {
+  T.Disconnect();
+  T.SetDirectConnection(S.DirectConnection);
+  T.SetEthAdapterID(S.EthAdapterID);
+  T.SetPassword(S.Password);
+  T.Comm()->SetNoRetires(S.NoRetires);
+  T.Comm()->SetWaitTime(S.WaitTime);
+  T.Comm()->SetLogToFile(S.LogToFile);
+  T.SetPort(S.Port);
+}
+
+std::string NADText(int32_t nad) {
+  return std::to_string(static_cast<uint32_t>(nad));
+}
+
+bool ParseNADText(std::string_view text, int32_t& nad) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  uint32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return false;
+  nad = static_cast<int32_t>(value);
+  return true;
+}
+
+void SplitIndexedName(const std::string& Text, std::string& Name, int32_t& Index) {
+  Name = Text;
+  Index = -1;
+  const size_t p = Text.find('[');
+  const size_t q = Text.find(']');
+  if (p == std::string::npos || q == std::string::npos || q <= p + 1) return;
+  int32_t value = 0;
+  if (!ParseIntegerText(std::string_view(Text).substr(p + 1, q - p - 1), value) || value < 0) {
+    return;
+  }
+  Index = value;
+  Name = Text.substr(0, p) + Text.substr(q + 1);
+}
+
+std::unique_ptr<TTagVar> MakeTag(const TTarvo& T, const std::string& Text,
+                                 const std::string& WriteValue) {
+  std::string name;
+  int32_t index = -1;
+  SplitIndexedName(Text, name, index);
+  return std::make_unique<TTagVar>(NADText(T.NAD()) + "." + Text, name, T.NAD(), index, WriteValue);
+}
+
+std::string ValueText(const TTarvoVar& V) {
+  return FormatValueText(V.ValueFloat());
+}
+
+bool Exchanged(const TTarvo& T) {
+  return T.ProgramState() == TProgramState::psCheckCode;
+}
+
+TEepromLoad EepromLoad(TTarvo& T, TWorkflowFrontEnd& frontEnd, const TWorkflowClock& clock,
+                       const std::function<bool()>& cancelled) {
+  TTagVarList tags;
+  TTagVar* request = tags.Items(tags.Add(MakeTag(T, "ee_read_req", "1").release()));
+  T.Read(tags);
+  const int64_t start = clock.Ticks();
+  for (;;) {
+    if (request->TarvoVar() == nullptr) return TEepromLoad::elUnbound;
+    if (request->TarvoVar()->ValueFloat() == 0) return TEepromLoad::elLoaded;
+    if (cancelled && cancelled()) return TEepromLoad::elCancelled;
+    frontEnd.Pause(kEepromPollMs);
+    if (cancelled && cancelled()) return TEepromLoad::elCancelled;
+    T.Read(tags);  // the write request went with the first call: this only reads
+    if (clock.Ticks() - start > kEepromLoadLimitMs) {
+      const TTarvoVar* V = request->TarvoVar();
+      return V != nullptr && V->ValueFloat() == 0 ? TEepromLoad::elLoaded : TEepromLoad::elTimedOut;
+    }
+  }
+}
+
+bool EepromStore(TTarvo& T, std::vector<std::string>* missing) {
+  TTagVarList tags;
+  tags.Add(MakeTag(T, "ee_write_magic", kEepromWriteMagic).release());
+  tags.Add(MakeTag(T, "ee_write_req", "1").release());
+  T.Read(tags);
+  bool stored = Exchanged(T);
+  for (int i = 0; i < tags.Count(); ++i) {
+    const TTagVar* tag = tags.Items(i);
+    if (tag->TarvoVar() != nullptr && tag->WriteError().empty()) continue;
+    stored = false;
+    if (missing) missing->push_back(tag->Name());
+  }
+  return stored;
+}
+
+std::array<std::string, 8> RTCWriteTexts(const TLocalTime& now) {
+  return {std::to_string(now.Year),    std::to_string(now.Month),
+          std::to_string(now.Day),     std::to_string(now.Hour),
+          std::to_string(now.Minute),  std::to_string(now.Second),
+          std::to_string(now.Weekday), "1"};
+}
+
+std::string RTCText(int year, int month, int day, int hour, int minute, int second) {
+  char buffer[80];
+  std::snprintf(buffer, sizeof buffer, "%.4d-%.2d-%.2d  %.2d:%.2d:%.2d", year, month, day, hour,
+                minute, second);
+  return buffer;
+}
+
+void UpdateRTC(TTarvo& T, const TLocalTime* now) {
+  static const char* const kNames[8] = {"rtc_year", "rtc_month", "rtc_date",    "rtc_hour",
+                                        "rtc_min",  "rtc_sec",   "rtc_weekday", "rtc_write_req"};
+  std::array<std::string, 8> texts;
+  if (now != nullptr) texts = RTCWriteTexts(*now);
+  TTagVarList tags;
+  for (int i = 0; i < 8; ++i) {
+    tags.Add(new TTagVar(NADText(T.NAD()) + "." + kNames[i], kNames[i], T.NAD(), -1, texts[i]));
+  }
+  T.Read(tags);
+  std::string text;
+  // Values from an earlier exchange are no clock reading.
+  bool known = Exchanged(T);
+  for (int i = 0; i < 7 && known; ++i) known = tags.Items(i)->TarvoVar() != nullptr;
+  if (known) {
+    int v[6];
+    for (int i = 0; i < 6; ++i) v[i] = static_cast<int>(tags.Items(i)->TarvoVar()->ValueFloat());
+    text = RTCText(v[0], v[1], v[2], v[3], v[4], v[5]);
+  }
+  T.SetRTCString(text);
+}
+
+std::vector<TFoundController> FoundControllers(const std::vector<std::string>& NADList,
+                                               const std::vector<std::string>& IPList,
+                                               std::vector<std::string>& warnings) {
+  std::vector<TFoundController> found;
+  const size_t count = std::min(NADList.size(), IPList.size());
+  for (size_t i = 0; i < count; ++i) {
+    const std::string& ip = IPList[i];
+    int32_t nad = 0;
+    if (!ParseNADText(NADList[i], nad)) {
+      warnings.push_back("the answer from " + ip + " gave NAD \"" + NADList[i] +
+                         "\", which is no NAD; it was left out");
+      continue;
+    }
+    if (nad == 0) {
+      warnings.push_back("the answer from " + ip +
+                         " gave NAD 0, the discovery address, which no workflow addresses; it "
+                         "was left out");
+      continue;
+    }
+    bool repeated = false;
+    for (const TFoundController& f : found) {
+      if (f.NAD != nad) continue;
+      if (f.IP == ip) {
+        repeated = true;
+        break;
+      }
+    }
+    if (repeated) continue;
+    for (const TFoundController& f : found) {
+      if (f.NAD == nad) {
+        warnings.push_back("NAD " + NADText(nad) + " answered from " + f.IP + " and from " + ip);
+        break;
+      }
+    }
+    found.push_back({nad, ip});
+  }
+  return found;
+}

@@ -1,0 +1,96 @@
+// The steps every workflow is made of, for one controller at a time: handing it the
+// settings, naming its variables as tags, the EEPROM load and store, its clock, and the
+// controller list a scan's answers give. The session (uSession.h) walks tables with them;
+// the command-line tool calls them directly.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "controller/uTarvo.h"
+#include "workflows/uFrontEnd.h"
+
+// What a controller gets from the settings before its first request of a workflow.
+struct TCommSettings {
+  std::string EthAdapterID;
+  bool DirectConnection = false;
+  std::string Password;
+  int NoRetires = 3;
+  int WaitTime = 200;
+  bool LogToFile = false;
+  int Port = kDefaultTarvoPort;  // the controllers' UDP port
+};
+
+// Releases the controller's socket (its link state stays) and gives it the settings.
+void ApplySettings(TTarvo& T, const TCommSettings& S);
+
+// A NAD is an unsigned 32-bit number kept in an int32_t: its decimal text.
+std::string NADText(int32_t nad);
+// Unsigned decimal digits only, 0 to 4294967295.
+bool ParseNADText(std::string_view text, int32_t& nad);
+// NADs ordered as the unsigned numbers they are.
+inline bool NADLess(int32_t a, int32_t b) {
+  return static_cast<uint32_t>(a) < static_cast<uint32_t>(b);
+}
+
+// "levels[3]" gives ("levels", 3); a bracket that holds no index of 0 or more stays part
+// of the name, with index -1.
+void SplitIndexedName(const std::string& Text, std::string& Name, int32_t& Index);
+
+// A tag for a variable name as a table or a user writes it ("levels[3]" included); an
+// empty write value only reads.
+std::unique_ptr<TTagVar> MakeTag(const TTarvo& T, const std::string& Text,
+                                 const std::string& WriteValue = "");
+
+// A variable's value as the tables show it (15 significant digits, "." as separator).
+std::string ValueText(const TTarvoVar& V);
+
+// The last Read of the controller reached its exchange of values.
+bool Exchanged(const TTarvo& T);
+
+inline constexpr const char* kEepromWriteMagic = "52917";
+inline constexpr int kEepromPollMs = 50;
+inline constexpr int kEepromLoadLimitMs = 5000;
+
+enum class TEepromLoad : uint8_t {
+  elLoaded,     // ee_read_req went back to 0
+  elUnbound,    // no such variable, or the controller did not get that far
+  elTimedOut,   // still set after the time limit; the values are read anyway
+  elCancelled,  // `cancelled` said so between polls
+};
+// Writes 1 to ee_read_req and waits, polling every 50 ms through frontEnd.Pause, until the
+// controller sets it back to 0, for at most 5000 ms.
+TEepromLoad EepromLoad(TTarvo& T, TWorkflowFrontEnd& frontEnd, const TWorkflowClock& clock,
+                       const std::function<bool()>& cancelled = {});
+
+// ee_write_magic 52917 and ee_write_req 1 in one write; nothing waits for the store. The
+// names of the two variables the controller lacks (or that were not written) go to
+// `missing`.
+bool EepromStore(TTarvo& T, std::vector<std::string>* missing = nullptr);
+
+// The eight texts a clock write sends: year, month, day, hour, minute, second (the
+// milliseconds cut off), weekday (0 Sunday), and "1" for rtc_write_req.
+std::array<std::string, 8> RTCWriteTexts(const TLocalTime& now);
+// "2012-03-05  14:07:09".
+std::string RTCText(int year, int month, int day, int hour, int minute, int second);
+// Reads the controller's clock, or with `now` sets it to that time first, in one exchange,
+// and leaves the clock text (empty when unknown) in T.RTCString().
+void UpdateRTC(TTarvo& T, const TLocalTime* now);
+
+// A controller a scan found.
+struct TFoundController {
+  int32_t NAD = 0;
+  std::string IP;
+};
+// The controllers the discovery lists name, in answer order. A second answer of the same
+// NAD from the same address is left out; the same NAD from another address stays, with a
+// warning naming the NAD and both addresses. An answer whose NAD does not read, or that
+// claims NAD 0 (the discovery address), is left out with a warning.
+std::vector<TFoundController> FoundControllers(const std::vector<std::string>& NADList,
+                                               const std::vector<std::string>& IPList,
+                                               std::vector<std::string>& warnings);

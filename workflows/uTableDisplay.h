@@ -1,0 +1,34 @@
+// What a cell of a table shows, given the session's state at paint time: the rules a
+// front-end's table model and painting follow. Colours are named by role; the front-end
+// takes them from its palette (red is pure red).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "workflows/uSession.h"
+
+enum class TLed : uint8_t { ldNone, ldRed, ldGreen };
+enum class TTextColour : uint8_t { tcNormal, tcGrey, tcHighlight, tcRed };
+// The filled area is the cell rectangle less its rightmost pixel column.
+enum class TCellBackground : uint8_t { cbNone, cbHighlight, cbRed };
+
+struct TCellLook {
+  std::string Text;
+  std::string Hint;
+  TTextColour TextColour = TTextColour::tcNormal;
+  TCellBackground Background = TCellBackground::cbNone;
+  TLed Led = TLed::ldNone;  // centred in the cell
+};
+
+// "1.", "2.", ... for the row at a position.
+std::string RowNumberText(int position);
+
+// A System table cell of a status column (3 and up) whose step the running (or last)
+// status check or clock write has passed.
+bool CellReached(const TSession& session, int position, int column);
+// The red marker of the step under way.
+bool ProgressMarker(const TSession& session, int position, int column);
+TCellLook SystemCellLook(const TSession& session, int position, int column);
+
+TCellLook VariablesCellLook(const TVSTTable& table, int position, int column);
