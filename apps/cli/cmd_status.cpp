@@ -7,6 +7,7 @@
 
 #include "apps/cli/workflow.h"
 #include "data/uErrors.h"
+#include "data/uNumText.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ void PrintTable(const std::vector<StatusRow>& rows) {
   for (const std::string& name : cli::kSystemVarNames) std::cout << name << "  ";
   std::cout << "RTC\n";
   for (const StatusRow& row : rows) {
-    std::string line = std::to_string(row.nad);
+    std::string line = NADText(row.nad);
     line.resize(6, ' ');
     std::string ip = row.ip;
     if (ip.size() < 17) ip.resize(17, ' ');
@@ -85,7 +86,7 @@ int RunStatus(const cli::NetOptions& o) {
     cli::Progress progress(chosen.list->Count());
     for (int i = 0; i < chosen.list->Count(); ++i) {
       TTarvo& T = *chosen.list->Items(i);
-      progress.Step(i, "status of NAD " + std::to_string(T.NAD()));
+      progress.Step(i, "status of NAD " + NADText(T.NAD()));
       try {
         rows.push_back(CheckOne(T, o, problems));
       } catch (const EVarnelError& e) {
@@ -99,7 +100,7 @@ int RunStatus(const cli::NetOptions& o) {
   if (o.json) {
     Json list = Json::array();
     for (const StatusRow& row : rows) {
-      Json item = {{"nad", row.nad}, {"ip", row.ip}};
+      Json item = {{"nad", NADValue(row.nad)}, {"ip", row.ip}};
       for (int i = 0; i < 5; ++i) item[kCheckKeys[i]] = row.checks[i];
       for (size_t i = 0; i < row.figures.size(); ++i) {
         item[cli::kSystemVarNames[i]] = row.figures[i];
@@ -109,9 +110,11 @@ int RunStatus(const cli::NetOptions& o) {
     }
     Json doc = {{"controllers", list}};
     if (!problems.empty()) doc["errors"] = cli::ProblemsJson(problems);
+    cli::AddWarnings(doc, chosen.warnings);
     cli::PrintJson(doc);
   } else {
     if (!rows.empty()) PrintTable(rows);
+    cli::PrintWarnings(chosen.warnings);
     cli::PrintProblems(problems);
   }
   return problems.empty() ? cli::kExitOk : cli::kExitFailed;

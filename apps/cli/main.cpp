@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "apps/cli/cli.h"
+#include "data/uText.h"
 
 namespace cli {
 namespace {
@@ -16,9 +17,29 @@ std::vector<Setup>& Setups() {
 
 int gExitCode = kExitOk;
 
+// Names, values and file names may hold 8-bit text that is no UTF-8 (a Latin-1 file name,
+// an allocation file's descriptions), which JSON cannot carry: such bytes are taken as
+// the Latin-1 characters they most likely are.
+Json AsUtf8(const Json& value) {
+  if (value.is_string()) return TextAsUtf8(value.get_ref<const std::string&>());
+  if (value.is_array()) {
+    Json out = Json::array();
+    for (const Json& item : value) out.push_back(AsUtf8(item));
+    return out;
+  }
+  if (value.is_object()) {
+    Json out = Json::object();
+    for (const auto& [key, item] : value.items()) out[TextAsUtf8(key)] = AsUtf8(item);
+    return out;
+  }
+  return value;
+}
+
 }  // namespace
 
-Registrar::Registrar(Setup setup) { Setups().push_back(std::move(setup)); }
+Registrar::Registrar(Setup setup) {
+  Setups().push_back(std::move(setup));
+}
 
 void AddCommand(CLI::App& root, CLI::App* sub, std::function<int()> action) {
   sub->callback([action = std::move(action)] {
@@ -34,9 +55,15 @@ void AddCommand(CLI::App& root, CLI::App* sub, std::function<int()> action) {
   });
 }
 
-void PrintJson(const Json& doc) { std::cout << doc.dump() << std::endl; }
+void PrintJson(const Json& doc) {
+  // Converted first, so that dumping never meets a byte it cannot write; any that were
+  // left would be replaced rather than end the program.
+  std::cout << AsUtf8(doc).dump(-1, ' ', false, Json::error_handler_t::replace) << std::endl;
+}
 
-bool StderrIsTerminal() { return isatty(fileno(stderr)) != 0; }
+bool StderrIsTerminal() {
+  return isatty(fileno(stderr)) != 0;
+}
 
 }  // namespace cli
 
