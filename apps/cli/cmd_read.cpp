@@ -54,7 +54,7 @@ int Run(const ValueOptions& opts, bool write) {
     for (int i = 0; i < chosen.list->Count(); ++i) {
       TTarvo& T = *chosen.list->Items(i);
       progress.Step(i, (write ? "writing NAD " : "reading NAD ") + NADText(T.NAD()));
-      cli::ApplySettings(T, o);
+      cli::ApplySettings(T, o, chosen.Pinned(T));
       try {
         auto results = write ? cli::WriteValues(T, assignments, opts.ee, problems)
                              : cli::ReadValues(T, opts.items, opts.ee, problems);

@@ -29,7 +29,7 @@ int RunRtc(const RtcOptions& opts) {
       TTarvo& T = *chosen.list->Items(i);
       progress.Step(i, (opts.sync ? "setting the clock of NAD " : "reading the clock of NAD ") +
                            NADText(T.NAD()));
-      cli::ApplySettings(T, o);
+      cli::ApplySettings(T, o, chosen.Pinned(T));
       T.SetRTCString("");
       try {
         cli::UpdateRTC(T, opts.sync);

@@ -24,8 +24,9 @@ struct StatusRow {
 const char* const kCheckKeys[5] = {"network", "ping", "program", "alc", "run"};
 const char* const kCheckTitles[5] = {"NETWORK", "PING", "PROGRAM", "ALC", "RUN"};
 
-StatusRow CheckOne(TTarvo& T, const cli::NetOptions& o, std::vector<cli::Problem>& problems) {
-  cli::ApplySettings(T, o);
+StatusRow CheckOne(TTarvo& T, const cli::NetOptions& o, bool pinned,
+                   std::vector<cli::Problem>& problems) {
+  cli::ApplySettings(T, o, pinned);
   T.SetStatusTested(true);
   StatusRow row;
   row.nad = T.NAD();
@@ -88,7 +89,7 @@ int RunStatus(const cli::NetOptions& o) {
       TTarvo& T = *chosen.list->Items(i);
       progress.Step(i, "status of NAD " + NADText(T.NAD()));
       try {
-        rows.push_back(CheckOne(T, o, problems));
+        rows.push_back(CheckOne(T, o, chosen.Pinned(T), problems));
       } catch (const EVarnelError& e) {
         problems.push_back({T.NAD(), "", e.what()});
       }

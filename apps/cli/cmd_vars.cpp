@@ -33,7 +33,7 @@ int RunVars(const cli::NetOptions& o) {
     for (int i = 0; i < chosen.list->Count(); ++i) {
       TTarvo& T = *chosen.list->Items(i);
       progress.Step(i, "reading the variables of NAD " + NADText(T.NAD()));
-      cli::ApplySettings(T, o);
+      cli::ApplySettings(T, o, chosen.Pinned(T));
       std::string failure;
       try {
         failure = ReadVariables(T);

@@ -58,7 +58,7 @@ int RunExport(const ExportOptions& opts) {
     for (int i = 0; i < chosen.list->Count(); ++i) {
       TTarvo& T = *chosen.list->Items(i);
       progress.Step(i, "reading NAD " + NADText(T.NAD()));
-      cli::ApplySettings(T, o);
+      cli::ApplySettings(T, o, chosen.Pinned(T));
       try {
         auto results = cli::ReadValues(T, opts.names, false, problems);
         values.insert(values.end(), results.begin(), results.end());
@@ -127,7 +127,7 @@ int RunImport(const ImportOptions& opts) {
       // Only the first controller of a NAD gets the values, as only the first row would.
       if (group == byNad.end() || !written.insert(T.NAD()).second) continue;
       progress.Step(i, "writing NAD " + NADText(T.NAD()));
-      cli::ApplySettings(T, o);
+      cli::ApplySettings(T, o, chosen.Pinned(T));
       try {
         auto results = cli::WriteValues(T, group->second, opts.ee, problems);
         values.insert(values.end(), results.begin(), results.end());

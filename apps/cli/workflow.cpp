@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "comm/uCommunication.h"
+#include "comm/uEthernetUtils.h"
 #include "data/uNumText.h"
 #include "data/uTagVars.h"
 
@@ -162,6 +163,10 @@ std::vector<ScanAnswer> ScanAnswers(const std::vector<std::string>& nads,
     for (const ScanAnswer& a : answers)
       if (a.nad == nad) addresses.push_back(a.ip);
     if (addresses.size() < 2) continue;
+    // In address order, so that the same network gives the same words however the
+    // answers raced.
+    std::stable_sort(addresses.begin(), addresses.end(),
+                     [](const auto& x, const auto& y) { return IPToInt(x) < IPToInt(y); });
     std::string text = "answered from " + addresses[0];
     for (size_t k = 1; k < addresses.size(); ++k) {
       text += (k + 1 == addresses.size() ? " and from " : ", from ") + addresses[k];
@@ -214,7 +219,8 @@ Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNa
   scanner.Disconnect();
 
   std::vector<std::unique_ptr<TTarvo>> found;
-  for (const ScanAnswer& a : ScanAnswers(nads, ips, chosen.warnings)) {
+  const std::vector<ScanAnswer> answers = ScanAnswers(nads, ips, chosen.warnings);
+  for (const ScanAnswer& a : answers) {
     if (a.nad == 0) {
       chosen.warnings.push_back({0, "",
                                  "the controller at " + a.ip +
@@ -228,6 +234,9 @@ Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNa
     auto tarvo = std::make_unique<TTarvo>();
     tarvo->SetNAD(a.nad);
     tarvo->SetIP(a.ip);
+    const bool shared = std::count_if(answers.begin(), answers.end(),
+                                      [&a](const ScanAnswer& b) { return b.nad == a.nad; }) > 1;
+    if (shared) chosen.pinned.insert(tarvo.get());
     found.push_back(std::move(tarvo));
   }
   std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
@@ -245,7 +254,7 @@ Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNa
   return chosen;
 }
 
-void ApplySettings(TTarvo& T, const NetOptions& o) {
+void ApplySettings(TTarvo& T, const NetOptions& o, bool pinned) {
   T.Disconnect();
   T.SetDirectConnection(o.direct);
   T.SetEthAdapterID(o.adapter);
@@ -254,9 +263,10 @@ void ApplySettings(TTarvo& T, const NetOptions& o) {
   T.Comm()->SetWaitTime(o.WaitTime());
   T.Comm()->SetLogToFile(o.log);
   T.SetPort(o.port);
-  if (!o.ip.empty()) {
-    T.SetIP(o.ip);
-    if (o.ip.find(':') == std::string::npos) T.SetPort(o.port);
+  const std::string ip = !o.ip.empty() ? o.ip : pinned ? T.IP() : std::string();
+  if (!ip.empty()) {
+    T.SetIP(ip);
+    if (ip.find(':') == std::string::npos) T.SetPort(o.port);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +31,11 @@ struct Chosen {
   std::unique_ptr<TTarvoList> list;
   std::vector<Problem> problems;  // requested NADs that did not answer the scan
   std::vector<Problem> warnings;  // answers that were odd but did not stop the command
+  // Controllers whose NAD answered from more than one address: a broadcast to that NAD
+  // could reach either, so each is kept to the address it answered from.
+  std::set<const TTarvo*> pinned;
+
+  bool Pinned(const TTarvo& T) const { return pinned.count(&T) > 0; }
 };
 
 // One answer to a scan.
@@ -41,7 +47,7 @@ struct ScanAnswer {
 // The discovery lists as answers, in the order they arrived. The same NAD from the same
 // address is one controller answering twice and is kept once. A NAD that answered from
 // more than one address stays once per address, with a warning naming the NAD and every
-// address. A NAD that does not read is left out with a warning; it is never taken as 0.
+// address, in address order. A NAD that does not read is left out with a warning; it is never taken as 0.
 std::vector<ScanAnswer> ScanAnswers(const std::vector<std::string>& nads,
                                     const std::vector<std::string>& ips,
                                     std::vector<Problem>& warnings);
@@ -58,8 +64,9 @@ Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNa
 
 // The desktop's settings step before a controller's first request: release the socket,
 // connection mode, adapter, password, repeats, time-out, debug log, controller port; with
-// --ip the address (and the port written there) again, since releasing forgets it.
-void ApplySettings(TTarvo& T, const NetOptions& o);
+// --ip the address (and the port written there) again, since releasing forgets it. A
+// pinned controller gets the address it answered the scan from again.
+void ApplySettings(TTarvo& T, const NetOptions& o, bool pinned = false);
 
 // "levels[3]" gives ("levels", 3); a bracket that holds no index of 0 or more stays part
 // of the name, with index -1.
