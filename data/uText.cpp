@@ -40,6 +40,22 @@ uint32_t NextCodePoint(std::string_view text, size_t& i) {
   return cp;
 }
 
+bool IsValidUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const auto b = static_cast<uint8_t>(text[i]);
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    // A byte taken as Latin-1 advances by one and gives its own value back: only a lead
+    // byte of 0xC2 or more can start a real sequence, and that advances further.
+    const size_t at = i;
+    NextCodePoint(text, i);
+    if (i == at + 1) return false;
+  }
+  return true;
+}
+
 void AppendUtf8(std::string& out, uint32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);

@@ -11,6 +11,9 @@
 // value past U+10FFFF, a cut sequence) is one ISO-8859-1 character of its own.
 uint32_t NextCodePoint(std::string_view text, size_t& i);
 
+// True when every byte belongs to a valid UTF-8 sequence.
+bool IsValidUtf8(std::string_view text);
+
 // Appends the code point (at most U+10FFFF) as UTF-8.
 void AppendUtf8(std::string& out, uint32_t cp);
 

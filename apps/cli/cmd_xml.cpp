@@ -94,14 +94,16 @@ int RunImport(const ImportOptions& opts) {
   }
   if (!opts.write) {
     std::vector<cli::ValueResult> values;
-    for (const TValueFileEntry& e : entries) {
+    values.reserve(entries.size());
+    for (TValueFileEntry& e : entries) {
       cli::ValueResult v;
       v.nad = e.NAD;
       v.name = ValueFileKey(e);
-      v.value = e.Value;
+      v.value = std::move(e.Value);
       v.known = true;
       values.push_back(std::move(v));
     }
+    std::vector<TValueFileEntry>().swap(entries);
     return Report(o, {{"file", opts.file}}, values, {}, false);
   }
 

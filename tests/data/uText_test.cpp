@@ -27,6 +27,8 @@ TEST(TextTest, ValidUtf8PassesAndOtherBytesAreLatin1) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(TextAsUtf8(c.in), c.out);
     EXPECT_EQ(TextAsUtf8(c.out), c.out) << "the result is valid UTF-8";
+    EXPECT_EQ(IsValidUtf8(c.in), c.in == c.out);
+    EXPECT_TRUE(IsValidUtf8(c.out));
   }
 }
 
