@@ -207,7 +207,7 @@ Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNa
   if (!wanted.empty() && wanted.front() == 0) {
     wanted.erase(wanted.begin());
     chosen.problems.push_back(
-        {0, "", "NAD 0 is the discovery address, not the NAD of a controller"});
+        {0, "", "NAD 0 is the discovery address, not the NAD of a controller", true});
     if (wanted.empty()) return chosen;
   }
 
@@ -225,7 +225,8 @@ Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNa
       chosen.warnings.push_back({0, "",
                                  "the controller at " + a.ip +
                                      " answered as NAD 0, the discovery address, which no "
-                                     "request may target; left out"});
+                                     "request may target; left out",
+                                 true});
       continue;
     }
     if (!wanted.empty() && !std::binary_search(wanted.begin(), wanted.end(), NADValue(a.nad))) {
