@@ -9,6 +9,12 @@ class EVarnelError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A file past the size the tool reads: "Cannot read file "name": larger than N bytes".
+class EFileTooLarge : public EVarnelError {
+ public:
+  using EVarnelError::EVarnelError;
+};
+
 // An integer conversion outside the signed 32-bit range.
 class ERangeError : public EVarnelError {
  public:

@@ -50,44 +50,77 @@ int64_t DecimalExponent(std::string_view number) {
 
 }  // namespace
 
-bool ParseIntegerText(std::string_view text, int32_t& value) {
+namespace {
+
+// The parts of an integer text; false when the syntax is broken or the magnitude passes
+// `limit`, which is checked digit by digit so that no length of text can wrap it.
+struct TIntegerText {
+  bool negative = false;
+  bool hex = false;
+  uint64_t magnitude = 0;
+};
+
+bool ReadIntegerText(std::string_view text, uint64_t limit, TIntegerText& out) {
   size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
-  bool negative = false;
+  out = TIntegerText();
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
+    out.negative = text[i] == '-';
     ++i;
   }
-  bool hex = false;
   if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
-    hex = true;
+    out.hex = true;
     ++i;
   } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    hex = true;
+    out.hex = true;
     i += 2;
   }
   if (i >= text.size()) return false;
-  uint64_t magnitude = 0;
+  const uint64_t base = out.hex ? 16 : 10;
   for (; i < text.size(); ++i) {
-    const int d = hex ? HexValue(text[i]) : (IsDigit(text[i]) ? text[i] - '0' : -1);
+    const int d = out.hex ? HexValue(text[i]) : (IsDigit(text[i]) ? text[i] - '0' : -1);
     if (d < 0) return false;
-    magnitude = magnitude * (hex ? 16 : 10) + static_cast<uint64_t>(d);
-    if (magnitude > 0xFFFFFFFFull) return false;
-  }
-  if (hex) {
-    const auto pattern = static_cast<uint32_t>(magnitude);
-    const auto v = static_cast<int32_t>(pattern);
-    value = negative ? static_cast<int32_t>(0u - pattern) : v;
-    return true;
-  }
-  if (negative) {
-    if (magnitude > 2147483648ull) return false;
-    value = static_cast<int32_t>(-static_cast<int64_t>(magnitude));
-  } else {
-    if (magnitude > 2147483647ull) return false;
-    value = static_cast<int32_t>(magnitude);
+    const auto digit = static_cast<uint64_t>(d);
+    if (out.magnitude > (limit - digit) / base) return false;
+    out.magnitude = out.magnitude * base + digit;
   }
   return true;
+}
+
+}  // namespace
+
+bool ParseIntegerText(std::string_view text, int32_t& value) {
+  TIntegerText t;
+  if (!ReadIntegerText(text, 0xFFFFFFFFull, t)) return false;
+  if (t.hex) {
+    const auto pattern = static_cast<uint32_t>(t.magnitude);
+    value = static_cast<int32_t>(t.negative ? 0u - pattern : pattern);
+    return true;
+  }
+  if (t.magnitude > (t.negative ? 2147483648ull : 2147483647ull)) return false;
+  value = t.negative ? static_cast<int32_t>(-static_cast<int64_t>(t.magnitude))
+                     : static_cast<int32_t>(t.magnitude);
+  return true;
+}
+
+bool ParseIntegerText64(std::string_view text, int64_t& value) {
+  constexpr uint64_t kMinMagnitude = uint64_t{1} << 63;
+  TIntegerText t;
+  if (!ReadIntegerText(text, kMinMagnitude, t)) return false;
+  if (!t.negative && t.magnitude == kMinMagnitude) return false;
+  value = t.negative ? static_cast<int64_t>(0 - t.magnitude) : static_cast<int64_t>(t.magnitude);
+  return true;
+}
+
+bool ParseNADText(std::string_view text, int32_t& NAD) {
+  int64_t v = 0;
+  if (!ParseIntegerText64(text, v) || v < 0 || v > 0xFFFFFFFFll) return false;
+  NAD = static_cast<int32_t>(static_cast<uint32_t>(v));
+  return true;
+}
+
+std::string NADText(int32_t NAD) {
+  return std::to_string(NADValue(NAD));
 }
 
 bool ParseFloatText(std::string_view text, double& value) {

@@ -13,6 +13,22 @@
 // and are taken as their signed 32-bit pattern ("$FFFFFFFF" reads -1).
 bool ParseIntegerText(std::string_view text, int32_t& value);
 
+// The same syntax read into 64 bits, for values whose range the caller checks itself
+// (command-line options). Hexadecimal is a plain magnitude here, not a bit pattern; any
+// value outside the signed 64-bit range does not read.
+bool ParseIntegerText64(std::string_view text, int64_t& value);
+
+// A NAD is unsigned 32-bit on the wire and kept in an int32_t holding that bit pattern
+// (NAD 3000000000 is stored as -1294967296). These read and write it as the unsigned
+// number it is.
+inline uint32_t NADValue(int32_t NAD) {
+  return static_cast<uint32_t>(NAD);
+}
+// Integer text whose value lies in 0 to 4294967295; nothing else reads as a NAD.
+bool ParseNADText(std::string_view text, int32_t& NAD);
+// Unsigned decimal: "3000000000", never a negative number.
+std::string NADText(int32_t NAD);
+
 // Floating-point text: optional leading blanks, an optional sign, digits with an optional
 // "." and fraction (at least one digit in all), an optional exponent "E" or "e" with an
 // optional sign and digits; nothing may follow. "." is the decimal point.

@@ -6,13 +6,24 @@
 
 #include "data/uNumText.h"
 
+namespace {
+
+// The NAD of a full name: unsigned, as this tool writes it, or the signed form of the same
+// bit pattern that files written while NADs were printed signed still carry
+// ("c-1294967296" for NAD 3000000000).
+bool ParseFullNameNAD(std::string_view text, int32_t& NAD) {
+  return ParseNADText(text, NAD) || ParseIntegerText(text, NAD);
+}
+
+}  // namespace
+
 bool ParseTagName(std::string_view AText, int32_t& NAD, std::string& Name, std::string& WriteValue,
                   bool& HasIndex, int32_t& Index) {
   const size_t dot = AText.find('.');
   if (AText.empty() || dot == std::string_view::npos) return false;
   if (AText[0] != 'c' && AText[0] != 'C') return false;
   int32_t nad = 0;
-  if (!ParseIntegerText(AText.substr(1, dot - 1), nad)) return false;
+  if (!ParseFullNameNAD(AText.substr(1, dot - 1), nad)) return false;
 
   std::string_view text = AText;
   std::string value;

@@ -10,9 +10,10 @@
 #include "data/uTarvoVars.h"
 
 // Reads a full name: "c" NAD "." name ["[" index "]"] ["=" value]. hasIndex is only ever
-// set to true (the caller starts it at false); index is -1 when none was found.
-bool ParseTagName(std::string_view AText, int32_t& NAD, std::string& Name,
-                  std::string& WriteValue, bool& HasIndex, int32_t& Index);
+// set to true (the caller starts it at false); index is -1 when none was found. The NAD
+// reads from 0 to 4294967295, or as the signed number of the same 32 bits.
+bool ParseTagName(std::string_view AText, int32_t& NAD, std::string& Name, std::string& WriteValue,
+                  bool& HasIndex, int32_t& Index);
 
 class TTagVar {
  public:

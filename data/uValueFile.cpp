@@ -1,56 +1,22 @@
 #include "data/uValueFile.h"
 
+#include <expat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
-#include <pugixml.hpp>
+#include <memory>
+#include <new>
+#include <type_traits>
 
+#include "data/uErrors.h"
+#include "data/uFileBytes.h"
+#include "data/uNumText.h"
 #include "data/uTagVars.h"
+#include "data/uText.h"
 
 namespace {
-
-// Decodes one UTF-8 sequence at text[i]; a byte that starts no valid sequence is taken
-// as a Latin-1 character of its own, so that 8-bit text passes through unchanged.
-uint32_t NextCodePoint(std::string_view text, size_t& i) {
-  const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
-  const uint8_t b0 = byte(i);
-  int length = 0;
-  uint32_t cp = 0;
-  if (b0 < 0x80) {
-    ++i;
-    return b0;
-  } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-    length = 2;
-    cp = b0 & 0x1Fu;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    length = 3;
-    cp = b0 & 0x0Fu;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    length = 4;
-    cp = b0 & 0x07u;
-  }
-  if (length == 0 || i + length > text.size()) {
-    ++i;
-    return b0;
-  }
-  for (int k = 1; k < length; ++k) {
-    const uint8_t b = byte(i + k);
-    if ((b & 0xC0) != 0x80) {
-      ++i;
-      return b0;
-    }
-    cp = (cp << 6) | (b & 0x3Fu);
-  }
-  // Overlong forms, surrogates and values past U+10FFFF are no characters.
-  const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
-  if (overlong || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
-    ++i;
-    return b0;
-  }
-  i += length;
-  return cp;
-}
 
 // The text as ISO-8859-1 character data of an XML element.
 std::string EncodeText(std::string_view text) {
@@ -98,23 +64,145 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(b, e - b));
 }
 
-// The plain text of an element; false when it holds other elements.
-bool ElementText(const pugi::xml_node& element, std::string& text) {
-  text.clear();
-  for (const pugi::xml_node& child : element.children()) {
-    switch (child.type()) {
-      case pugi::node_pcdata:
-      case pugi::node_cdata:
-        text += child.value();
-        break;
-      case pugi::node_element:
-        return false;
-      default:
-        break;  // comments and processing instructions carry no value
+// Windows-1252 differs from ISO-8859-1 only in 0x80 to 0x9F. The five bytes it leaves
+// undefined keep the C1 code point of their value, as browsers read them.
+constexpr uint16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+bool SameWord(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(*a) != lower(*b)) return false;
+  }
+  return *a == *b;
+}
+
+// The parser knows UTF-8, UTF-16, ISO-8859-1 and US-ASCII itself; files saved by Windows
+// programs often declare windows-1252. Any other declared encoding is refused.
+int XMLCALL UnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
+  if (!SameWord(name, "windows-1252") && !SameWord(name, "cp1252")) return XML_STATUS_ERROR;
+  for (int b = 0; b < 256; ++b) info->map[b] = b;
+  for (int b = 0x80; b < 0xA0; ++b) info->map[b] = kWindows1252High[b - 0x80];
+  info->data = nullptr;
+  info->convert = nullptr;
+  info->release = nullptr;
+  return XML_STATUS_OK;
+}
+
+// Reads the entries of a value document as the parser walks it, so that no tree of the
+// document is ever built. The elements that matter: the root (depth 1), its "var"
+// children (depth 2), and their first "name" and first "value" children (depth 3).
+class TValueFileReader {
+ public:
+  explicit TValueFileReader(std::vector<TValueFileEntry>& entries)
+      : fEntries(entries), fParser(XML_ParserCreate(nullptr)) {
+    if (!fParser) throw std::bad_alloc();
+    XML_SetUserData(fParser.get(), this);
+    XML_SetElementHandler(fParser.get(), StartElement, EndElement);
+    XML_SetCharacterDataHandler(fParser.get(), CharacterData);
+    XML_SetUnknownEncodingHandler(fParser.get(), UnknownEncoding, nullptr);
+    // A value file has no use for entities of its own, and declaring them is how a small
+    // file expands to gigabytes: a document that declares one is refused.
+    XML_SetEntityDeclHandler(fParser.get(), EntityDecl);
+  }
+
+  // False once the text is known not to be a well-formed document.
+  bool Feed(const char* data, size_t size) {
+    return XML_Parse(fParser.get(), data, static_cast<int>(size), XML_FALSE) == XML_STATUS_OK;
+  }
+  bool Finish() { return XML_Parse(fParser.get(), nullptr, 0, XML_TRUE) == XML_STATUS_OK; }
+
+ private:
+  enum class TField { None, Name, Value };
+
+  struct ParserFree {
+    void operator()(XML_Parser p) const { XML_ParserFree(p); }
+  };
+
+  static TValueFileReader& Self(void* data) { return *static_cast<TValueFileReader*>(data); }
+
+  static void XMLCALL StartElement(void* data, const XML_Char* name, const XML_Char**) {
+    TValueFileReader& r = Self(data);
+    ++r.fDepth;
+    if (r.fDepth == 1) {
+      r.fRootIsData = std::strcmp(name, "data") == 0;
+    } else if (r.fDepth == 2) {
+      r.fInVar = r.fRootIsData && r.fWalking && std::strcmp(name, "var") == 0;
+      if (r.fInVar) r.BeginVar();
+    } else if (r.fDepth == 3 && r.fInVar) {
+      if (!r.fNameSeen && std::strcmp(name, "name") == 0) {
+        r.fNameSeen = true;
+        r.fField = TField::Name;
+      } else if (!r.fValueSeen && std::strcmp(name, "value") == 0) {
+        r.fValueSeen = true;
+        r.fField = TField::Value;
+      }
+    } else if (r.fDepth == 4 && r.fField != TField::None) {
+      r.fMarkup = true;  // the name or value is no plain text
     }
   }
-  return true;
-}
+
+  static void XMLCALL EndElement(void* data, const XML_Char*) {
+    TValueFileReader& r = Self(data);
+    if (r.fDepth == 3) {
+      r.fField = TField::None;
+    } else if (r.fDepth == 2 && r.fInVar) {
+      r.EndVar();
+      r.fInVar = false;
+    }
+    --r.fDepth;
+  }
+
+  static void XMLCALL CharacterData(void* data, const XML_Char* text, int length) {
+    TValueFileReader& r = Self(data);
+    if (r.fDepth != 3 || r.fField == TField::None) return;
+    (r.fField == TField::Name ? r.fName : r.fValue).append(text, static_cast<size_t>(length));
+  }
+
+  static void XMLCALL EntityDecl(void* data, const XML_Char*, int, const XML_Char*, int,
+                                 const XML_Char*, const XML_Char*, const XML_Char*,
+                                 const XML_Char*) {
+    XML_StopParser(Self(data).fParser.get(), XML_FALSE);
+  }
+
+  void BeginVar() {
+    fNameSeen = fValueSeen = fMarkup = false;
+    fField = TField::None;
+    fName.clear();
+    fValue.clear();
+  }
+
+  void EndVar() {
+    if (fMarkup) {
+      // The walk ends here; the entries before stay, and the rest of the document is
+      // still checked for being well-formed.
+      fWalking = false;
+      return;
+    }
+    std::string nameText = Trim(fName), valueText = Trim(fValue);
+    if (nameText.empty() || valueText.empty()) return;
+    TValueFileEntry entry;
+    std::string ignoredWriteValue;
+    if (!ParseTagName(nameText, entry.NAD, entry.Name, ignoredWriteValue, entry.HasIndex,
+                      entry.Index)) {
+      return;
+    }
+    entry.Value = std::move(valueText);
+    fEntries.push_back(std::move(entry));
+  }
+
+  std::vector<TValueFileEntry>& fEntries;
+  std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserFree> fParser;
+  int fDepth = 0;
+  bool fRootIsData = false;
+  bool fWalking = true;
+  bool fInVar = false;
+  bool fNameSeen = false, fValueSeen = false, fMarkup = false;
+  TField fField = TField::None;
+  std::string fName, fValue;
+};
 
 }  // namespace
 
@@ -122,7 +210,7 @@ std::string ValueFileText(const std::vector<TValueFileVar>& Vars) {
   std::string out = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<data>\r\n";
   for (const TValueFileVar& v : Vars) {
     if (v.Value.empty() || v.Value == "?") continue;
-    out += "<var><name>c" + std::to_string(v.NAD) + "." + EncodeText(v.Name) + "</name><value>" +
+    out += "<var><name>c" + NADText(v.NAD) + "." + EncodeText(v.Name) + "</name><value>" +
            EncodeText(v.Value) + "</value></var>\r\n";
   }
   out += "</data>\r\n";
@@ -149,63 +237,45 @@ bool SaveValueFile(const std::string& FileName, const std::vector<TValueFileVar>
 bool ParseValueFile(std::string_view Bytes, std::vector<TValueFileEntry>& Entries,
                     std::string& Error) {
   Entries.clear();
-  pugi::xml_document doc;
-  // The encoding follows the declaration (ISO-8859-1 for our own files); text arrives as
-  // UTF-8 either way.
-  const pugi::xml_parse_result parsed =
-      doc.load_buffer(Bytes.data(), Bytes.size(), pugi::parse_default, pugi::encoding_auto);
-  if (!parsed) {
+  TValueFileReader reader(Entries);
+  // Fed in pieces: the parser takes an int length, and a piece at a time is how files
+  // arrive too.
+  constexpr size_t kPiece = 1u << 20;
+  bool ok = true;
+  for (size_t at = 0; ok && at < Bytes.size(); at += kPiece) {
+    ok = reader.Feed(Bytes.data() + at, std::min(kPiece, Bytes.size() - at));
+  }
+  if (ok) ok = reader.Finish();
+  if (!ok) {
+    Entries.clear();
     Error = kValueFileParseError;
-    return false;
   }
-  // The parser takes a second top-level element quietly; a well-formed document has one.
-  int topLevelElements = 0;
-  for (const pugi::xml_node& node : doc.children()) {
-    if (node.type() == pugi::node_element) ++topLevelElements;
-  }
-  if (topLevelElements != 1) {
-    Error = kValueFileParseError;
-    return false;
-  }
-  const pugi::xml_node root = doc.document_element();
-  if (std::strcmp(root.name(), "data") != 0) return true;
-  for (const pugi::xml_node& var : root.children("var")) {
-    std::string nameText, valueText;
-    if (const pugi::xml_node name = var.child("name")) {
-      if (!ElementText(name, nameText)) break;
-    }
-    if (const pugi::xml_node value = var.child("value")) {
-      if (!ElementText(value, valueText)) break;
-    }
-    nameText = Trim(nameText);
-    valueText = Trim(valueText);
-    if (nameText.empty() || valueText.empty()) continue;
-    TValueFileEntry entry;
-    std::string ignoredWriteValue;
-    if (!ParseTagName(nameText, entry.NAD, entry.Name, ignoredWriteValue, entry.HasIndex,
-                      entry.Index)) {
-      continue;
-    }
-    entry.Value = std::move(valueText);
-    Entries.push_back(std::move(entry));
-  }
-  return true;
+  return ok;
 }
 
 bool LoadValueFile(const std::string& FileName, std::vector<TValueFileEntry>& Entries,
                    std::string& Error) {
   Entries.clear();
-  std::ifstream file(FileName, std::ios::binary);
-  if (!file) {
-    Error = kValueFileParseError;
+  TValueFileReader reader(Entries);
+  bool ok = true;
+  try {
+    ReadFileChunks(FileName, kMaxInputFileSize, [&](const uint8_t* data, size_t size) {
+      ok = reader.Feed(reinterpret_cast<const char*>(data), size);
+      return ok;
+    });
+  } catch (const EFileTooLarge& e) {
+    Entries.clear();
+    Error = e.what();
     return false;
+  } catch (const EVarnelError&) {
+    ok = false;  // not there or not readable: as the desktop says of any file it cannot load
   }
-  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad()) {
+  if (ok) ok = reader.Finish();
+  if (!ok) {
+    Entries.clear();
     Error = kValueFileParseError;
-    return false;
   }
-  return ParseValueFile(bytes, Entries, Error);
+  return ok;
 }
 
 std::string ValueFileKey(const TValueFileEntry& Entry) {

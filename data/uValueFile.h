@@ -10,7 +10,7 @@
 // One value to save: the variable name as the user wrote it (an element index such as
 // "levels[3]" included) and the value text, both UTF-8.
 struct TValueFileVar {
-  int32_t NAD = 0;
+  int32_t NAD = 0;  // the unsigned NAD's bit pattern, written in unsigned decimal
   std::string Name;
   std::string Value;
 };
@@ -44,10 +44,16 @@ bool SaveValueFile(const std::string& FileName, const std::vector<TValueFileVar>
 // characters; entries with an empty name or value, or a name that is no full name
 // ("c" NAD "." name ["[" index "]"]), are skipped. A document with another root yields no
 // entry. An element "name" or "value" that holds markup instead of plain text ends the
-// walk there, keeping the entries before it. False with kValueFileParseError when the
-// text is not well-formed XML.
+// walk there, keeping the entries before it.
+// The declared encoding applies (UTF-8, UTF-16, ISO-8859-1, US-ASCII, windows-1252; UTF-8
+// when none is declared); names and values come out as UTF-8. A document that declares
+// entities of its own is refused, so nothing ever expands. False with no entries and
+// kValueFileParseError when the text is not such a well-formed document.
 bool ParseValueFile(std::string_view Bytes, std::vector<TValueFileEntry>& Entries,
                     std::string& Error);
+// The same for a file, read in pieces and never held whole. A file that cannot be opened
+// or read gives kValueFileParseError; one larger than kMaxInputFileSize is refused before
+// it is read, with a message that says so.
 bool LoadValueFile(const std::string& FileName, std::vector<TValueFileEntry>& Entries,
                    std::string& Error);
 

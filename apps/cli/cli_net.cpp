@@ -1,5 +1,6 @@
 #include "apps/cli/cli_net.h"
 
+#include "apps/cli/cli_options.h"
 #include "comm/uCommunication.h"
 #include "protocol/uQLink.h"
 
@@ -8,7 +9,7 @@ namespace cli {
 void AddNetOptions(CLI::App* sub, NetOptions& o, bool withTargets) {
   sub->add_option("--adapter", o.adapter, "Network adapter ID (for example lo)");
   sub->add_option("--port", o.port, "UDP port of the controllers")
-      ->check(CLI::Range(1, 65535))
+      ->transform(IntegerText(1, 65535))
       ->default_val(8442);
   sub->add_flag("--direct", o.direct, "Direct connection: send every request to 255.255.255.255");
   sub->add_flag("--extra-retries", o.extraRetries, "Repeat each request 10 times instead of 3");
@@ -18,8 +19,10 @@ void AddNetOptions(CLI::App* sub, NetOptions& o, bool withTargets) {
   sub->add_flag("--log", o.log, "Append every frame to q-link.log next to the executable");
   sub->add_flag("--json", o.json, "Print one JSON document");
   if (withTargets) {
-    sub->add_option("--nad", o.nads, "Only the controller with this NAD (repeatable)");
-    sub->add_option("--ip", o.ip, "HOST[:PORT] of the one --nad controller: no scan needed");
+    sub->add_option("--nad", o.nads, "Only the controller with this NAD (repeatable)")
+        ->transform(NadText());
+    sub->add_option("--ip", o.ip, "HOST[:PORT] of the one --nad controller: no scan needed")
+        ->check(HostAndPortText());
   }
 }
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,16 +12,16 @@ class TCommunicator;
 namespace cli {
 
 struct NetOptions {
-  std::string adapter;          // adapter ID ("lo"); empty: the PC's default adapter
-  int port = 8442;              // the controllers' UDP port
-  bool direct = false;          // direct connection: every request to 255.255.255.255
-  bool extraRetries = false;    // 10 repeats instead of 3
-  bool extraTimeout = false;    // 1000 ms per attempt instead of 200, 4000 ms scan window
+  std::string adapter;        // adapter ID ("lo"); empty: the PC's default adapter
+  int port = 8442;            // the controllers' UDP port
+  bool direct = false;        // direct connection: every request to 255.255.255.255
+  bool extraRetries = false;  // 10 repeats instead of 3
+  bool extraTimeout = false;  // 1000 ms per attempt instead of 200, 4000 ms scan window
   std::string password;
-  bool log = false;             // debug log q-link.log next to the executable
+  bool log = false;  // debug log q-link.log next to the executable
   bool json = false;
-  std::vector<int64_t> nads;    // --nad, repeatable: only these controllers
-  std::string ip;               // --ip HOST[:PORT]: reach the one --nad without a scan
+  std::vector<int64_t> nads;  // --nad, repeatable: only these controllers
+  std::string ip;             // --ip HOST[:PORT]: reach the one --nad without a scan
 
   int Retries() const { return extraRetries ? 10 : 3; }
   int WaitTime() const { return extraTimeout ? 1000 : 200; }

@@ -247,10 +247,7 @@ void PrintText(const TInfo& info) {
 
 int RunInfo(const cli::NetOptions& o) {
   if (o.nads.size() != 1) throw cli::UsageError("info needs exactly one --nad");
-  if (o.nads[0] < 0 || o.nads[0] > 0xFFFFFFFFll) {
-    throw cli::UsageError("--nad must lie between 0 and 4294967295");
-  }
-  // A NAD is unsigned on the wire and kept as a signed 32-bit number.
+  // The option has checked the range: 1 to 4294967295, kept as its 32-bit pattern.
   const auto nad = static_cast<int32_t>(static_cast<uint32_t>(o.nads[0]));
 
   TCommunicator comm;
@@ -260,6 +257,8 @@ int RunInfo(const cli::NetOptions& o) {
   if (!o.ip.empty()) {
     comm.SetTarvoStaticIP(o.ip);
     if (comm.TarvoIP().empty()) throw cli::UsageError("--ip: cannot resolve '" + o.ip + "'");
+    // An address without a port of its own is reached at --port, as every command does.
+    if (o.ip.find(':') == std::string::npos) comm.SetTarvoPort(o.port);
   }
   std::string refusal;
   if (!comm.Connect()) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "apps/cli/cli.h"
+#include "apps/cli/cli_options.h"
 #include "comm/uCommunication.h"
 #include "comm/uEthernetUtils.h"
 #include "protocol/uQLink.h"
@@ -142,23 +143,24 @@ void Setup(CLI::App& root) {
   sub->add_option("--adapter", o->adapter, "Network adapter ID (for example lo)");
   sub->add_option("--ip", o->ip,
                   "HOST[:PORT] of the controller: no broadcast; without --nad any controller "
-                  "there answers (NAD 0)");
+                  "there answers (NAD 0)")
+      ->check(cli::HostAndPortText());
   sub->add_option("--port", o->port, "UDP port of the controllers (when --ip names none)")
-      ->check(CLI::Range(1, 65535))
+      ->transform(cli::IntegerText(1, 65535))
       ->default_val(kDefaultTarvoPort);
   sub->add_option("--nad", o->nad,
                   "NAD of the controller; required without --ip, since every controller "
                   "would answer a broadcast to NAD 0")
-      ->check(CLI::Range(int64_t{0}, int64_t{0xFFFFFFFF}));
+      ->transform(cli::NadText());
   sub->add_option("--password", o->password, "Controller password");
   sub->add_option("--retries", o->retries, "Repeats of an unanswered request")
-      ->check(CLI::Range(0, 1000))
+      ->transform(cli::IntegerText(0, 1000))
       ->default_val(3);
   sub->add_option("--wait", o->wait, "Time-out of one attempt in milliseconds")
-      ->check(CLI::Range(1, 3600000))
+      ->transform(cli::IntegerText(1, 3600000))
       ->default_val(500);
   sub->add_option("--count", o->count, "Timed pings after the first")
-      ->check(CLI::Range(1, 10000000))
+      ->transform(cli::IntegerText(1, 10000000))
       ->default_val(1);
   sub->add_flag("--log", o->log, "Append every frame to q-link.log next to the executable");
   sub->add_flag("--json", o->json, "Print one JSON document");

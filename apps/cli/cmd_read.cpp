@@ -10,6 +10,7 @@
 
 #include "apps/cli/workflow.h"
 #include "data/uErrors.h"
+#include "data/uNumText.h"
 
 namespace {
 
@@ -22,14 +23,18 @@ struct ValueOptions {
 };
 
 int Finish(const cli::NetOptions& o, const std::vector<cli::ValueResult>& values,
-           std::vector<cli::Problem> problems, bool write, int controllers) {
+           std::vector<cli::Problem> problems, const std::vector<cli::Problem>& warnings,
+           bool write, int controllers) {
   cli::CollectValueProblems(values, problems);
   if (controllers == 0 && problems.empty()) problems.push_back({0, "", "no controller answered"});
   if (o.json) {
-    cli::PrintJson(
-        {{"values", cli::ValuesJson(values, write)}, {"errors", cli::ProblemsJson(problems)}});
+    Json doc = {{"values", cli::ValuesJson(values, write)},
+                {"errors", cli::ProblemsJson(problems)}};
+    cli::AddWarnings(doc, warnings);
+    cli::PrintJson(doc);
   } else {
     if (!values.empty()) cli::PrintValues(values, write);
+    cli::PrintWarnings(warnings);
     cli::PrintProblems(problems);
   }
   return problems.empty() ? cli::kExitOk : cli::kExitFailed;
@@ -48,8 +53,8 @@ int Run(const ValueOptions& opts, bool write) {
     cli::Progress progress(chosen.list->Count());
     for (int i = 0; i < chosen.list->Count(); ++i) {
       TTarvo& T = *chosen.list->Items(i);
-      progress.Step(i, (write ? "writing NAD " : "reading NAD ") + std::to_string(T.NAD()));
-      cli::ApplySettings(T, o);
+      progress.Step(i, (write ? "writing NAD " : "reading NAD ") + NADText(T.NAD()));
+      cli::ApplySettings(T, o, chosen.Pinned(T));
       try {
         auto results = write ? cli::WriteValues(T, assignments, opts.ee, problems)
                              : cli::ReadValues(T, opts.items, opts.ee, problems);
@@ -62,7 +67,7 @@ int Run(const ValueOptions& opts, bool write) {
       if (!write) T.Disconnect();
     }
   }
-  return Finish(o, values, std::move(problems), write, chosen.list->Count());
+  return Finish(o, values, std::move(problems), chosen.warnings, write, chosen.list->Count());
 }
 
 void Setup(CLI::App& root) {

@@ -7,6 +7,7 @@
 
 #include "apps/cli/workflow.h"
 #include "data/uErrors.h"
+#include "data/uNumText.h"
 
 namespace {
 
@@ -27,8 +28,8 @@ int RunRtc(const RtcOptions& opts) {
     for (int i = 0; i < chosen.list->Count(); ++i) {
       TTarvo& T = *chosen.list->Items(i);
       progress.Step(i, (opts.sync ? "setting the clock of NAD " : "reading the clock of NAD ") +
-                           std::to_string(T.NAD()));
-      cli::ApplySettings(T, o);
+                           NADText(T.NAD()));
+      cli::ApplySettings(T, o, chosen.Pinned(T));
       T.SetRTCString("");
       try {
         cli::UpdateRTC(T, opts.sync);
@@ -50,14 +51,16 @@ int RunRtc(const RtcOptions& opts) {
   }
   if (o.json) {
     Json list = Json::array();
-    for (const auto& [nad, rtc] : clocks) list.push_back({{"nad", nad}, {"rtc", rtc}});
+    for (const auto& [nad, rtc] : clocks) list.push_back({{"nad", NADValue(nad)}, {"rtc", rtc}});
     Json doc = {{"controllers", list}};
     if (!problems.empty()) doc["errors"] = cli::ProblemsJson(problems);
+    cli::AddWarnings(doc, chosen.warnings);
     cli::PrintJson(doc);
   } else {
     for (const auto& [nad, rtc] : clocks) {
-      std::cout << "NAD " << nad << "  " << (rtc.empty() ? "?" : rtc) << "\n";
+      std::cout << "NAD " << NADText(nad) << "  " << (rtc.empty() ? "?" : rtc) << "\n";
     }
+    cli::PrintWarnings(chosen.warnings);
     cli::PrintProblems(problems);
   }
   return problems.empty() ? cli::kExitOk : cli::kExitFailed;

@@ -1,5 +1,5 @@
 // varnel-cli scan: one broadcast ping, and every controller that answers within the
-// window, in the order the answers arrived.
+// window, once, in the order the answers arrived.
 #include <iostream>
 #include <memory>
 #include <string>
@@ -7,20 +7,11 @@
 
 #include "apps/cli/cli.h"
 #include "apps/cli/cli_net.h"
+#include "apps/cli/workflow.h"
 #include "comm/uCommunication.h"
+#include "data/uNumText.h"
 
 namespace {
-
-// The NAD list holds unsigned decimal text; anything else would be a fault of the
-// receive side, shown as it is rather than hidden.
-cli::Json NadJson(const std::string& text) {
-  if (!text.empty() && text.size() <= 10 &&
-      text.find_first_not_of("0123456789") == std::string::npos) {
-    const uint64_t value = std::stoull(text);
-    if (value <= 0xFFFFFFFFull) return value;
-  }
-  return text;
-}
 
 int RunScan(const cli::NetOptions& o) {
   TCommunicator comm;
@@ -34,19 +25,23 @@ int RunScan(const cli::NetOptions& o) {
   std::vector<std::string> nads, ips;
   comm.DetectTarvos(&nads, &ips, o.ScanWindow());
   comm.Disconnect();
+  std::vector<cli::Problem> warnings;
+  const std::vector<cli::ScanAnswer> answers = cli::ScanAnswers(nads, ips, warnings);
 
   if (o.json) {
     cli::Json list = cli::Json::array();
-    for (size_t i = 0; i < nads.size(); ++i) {
-      list.push_back({{"nad", NadJson(nads[i])}, {"ip", ips[i]}});
+    for (const cli::ScanAnswer& a : answers) {
+      list.push_back({{"nad", NADValue(a.nad)}, {"ip", a.ip}});
     }
-    cli::PrintJson({{"controllers", list}});
-  } else if (nads.empty()) {
-    std::cout << "no controller answered\n";
+    cli::Json doc = {{"controllers", list}};
+    cli::AddWarnings(doc, warnings);
+    cli::PrintJson(doc);
   } else {
-    for (size_t i = 0; i < nads.size(); ++i) {
-      std::cout << "NAD " << nads[i] << "  IP " << ips[i] << "\n";
+    if (answers.empty()) std::cout << "no controller answered\n";
+    for (const cli::ScanAnswer& a : answers) {
+      std::cout << "NAD " << NADText(a.nad) << "  IP " << a.ip << "\n";
     }
+    cli::PrintWarnings(warnings);
   }
   return cli::kExitOk;
 }

@@ -7,6 +7,7 @@
 
 #include "apps/cli/workflow.h"
 #include "data/uErrors.h"
+#include "data/uNumText.h"
 
 namespace {
 
@@ -23,8 +24,9 @@ struct StatusRow {
 const char* const kCheckKeys[5] = {"network", "ping", "program", "alc", "run"};
 const char* const kCheckTitles[5] = {"NETWORK", "PING", "PROGRAM", "ALC", "RUN"};
 
-StatusRow CheckOne(TTarvo& T, const cli::NetOptions& o, std::vector<cli::Problem>& problems) {
-  cli::ApplySettings(T, o);
+StatusRow CheckOne(TTarvo& T, const cli::NetOptions& o, bool pinned,
+                   std::vector<cli::Problem>& problems) {
+  cli::ApplySettings(T, o, pinned);
   T.SetStatusTested(true);
   StatusRow row;
   row.nad = T.NAD();
@@ -56,7 +58,7 @@ void PrintTable(const std::vector<StatusRow>& rows) {
   for (const std::string& name : cli::kSystemVarNames) std::cout << name << "  ";
   std::cout << "RTC\n";
   for (const StatusRow& row : rows) {
-    std::string line = std::to_string(row.nad);
+    std::string line = NADText(row.nad);
     line.resize(6, ' ');
     std::string ip = row.ip;
     if (ip.size() < 17) ip.resize(17, ' ');
@@ -85,9 +87,9 @@ int RunStatus(const cli::NetOptions& o) {
     cli::Progress progress(chosen.list->Count());
     for (int i = 0; i < chosen.list->Count(); ++i) {
       TTarvo& T = *chosen.list->Items(i);
-      progress.Step(i, "status of NAD " + std::to_string(T.NAD()));
+      progress.Step(i, "status of NAD " + NADText(T.NAD()));
       try {
-        rows.push_back(CheckOne(T, o, problems));
+        rows.push_back(CheckOne(T, o, chosen.Pinned(T), problems));
       } catch (const EVarnelError& e) {
         problems.push_back({T.NAD(), "", e.what()});
       }
@@ -99,7 +101,7 @@ int RunStatus(const cli::NetOptions& o) {
   if (o.json) {
     Json list = Json::array();
     for (const StatusRow& row : rows) {
-      Json item = {{"nad", row.nad}, {"ip", row.ip}};
+      Json item = {{"nad", NADValue(row.nad)}, {"ip", row.ip}};
       for (int i = 0; i < 5; ++i) item[kCheckKeys[i]] = row.checks[i];
       for (size_t i = 0; i < row.figures.size(); ++i) {
         item[cli::kSystemVarNames[i]] = row.figures[i];
@@ -109,9 +111,11 @@ int RunStatus(const cli::NetOptions& o) {
     }
     Json doc = {{"controllers", list}};
     if (!problems.empty()) doc["errors"] = cli::ProblemsJson(problems);
+    cli::AddWarnings(doc, chosen.warnings);
     cli::PrintJson(doc);
   } else {
     if (!rows.empty()) PrintTable(rows);
+    cli::PrintWarnings(chosen.warnings);
     cli::PrintProblems(problems);
   }
   return problems.empty() ? cli::kExitOk : cli::kExitFailed;

@@ -8,6 +8,7 @@
 #include "apps/cli/alc_listing.h"
 #include "apps/cli/workflow.h"
 #include "data/uErrors.h"
+#include "data/uNumText.h"
 
 namespace {
 
@@ -31,8 +32,8 @@ int RunVars(const cli::NetOptions& o) {
     cli::Progress progress(chosen.list->Count());
     for (int i = 0; i < chosen.list->Count(); ++i) {
       TTarvo& T = *chosen.list->Items(i);
-      progress.Step(i, "reading the variables of NAD " + std::to_string(T.NAD()));
-      cli::ApplySettings(T, o);
+      progress.Step(i, "reading the variables of NAD " + NADText(T.NAD()));
+      cli::ApplySettings(T, o, chosen.Pinned(T));
       std::string failure;
       try {
         failure = ReadVariables(T);
@@ -45,11 +46,11 @@ int RunVars(const cli::NetOptions& o) {
         continue;
       }
       if (o.json) {
-        list.push_back({{"nad", T.NAD()},
+        list.push_back({{"nad", NADValue(T.NAD())},
                         {"ip", T.IP()},
                         {"variables", cli::VarListJson(*T.TarvoVarList())["variables"]}});
       } else {
-        std::cout << "NAD " << T.NAD() << " (" << T.IP() << ")\n";
+        std::cout << "NAD " << NADText(T.NAD()) << " (" << T.IP() << ")\n";
         cli::PrintVarTable(*T.TarvoVarList(), std::cout);
         std::cout << "\n";
       }
@@ -61,8 +62,10 @@ int RunVars(const cli::NetOptions& o) {
   if (o.json) {
     Json doc = {{"controllers", list}};
     if (!problems.empty()) doc["errors"] = cli::ProblemsJson(problems);
+    cli::AddWarnings(doc, chosen.warnings);
     cli::PrintJson(doc);
   } else {
+    cli::PrintWarnings(chosen.warnings);
     cli::PrintProblems(problems);
   }
   return problems.empty() ? cli::kExitOk : cli::kExitFailed;

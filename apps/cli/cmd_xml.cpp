@@ -12,6 +12,7 @@
 
 #include "apps/cli/workflow.h"
 #include "data/uErrors.h"
+#include "data/uNumText.h"
 #include "data/uValueFile.h"
 
 namespace {
@@ -32,13 +33,16 @@ struct ImportOptions {
 };
 
 int Report(const cli::NetOptions& o, Json doc, const std::vector<cli::ValueResult>& values,
-           const std::vector<cli::Problem>& problems, bool withVerified) {
+           const std::vector<cli::Problem>& problems, bool withVerified,
+           const std::vector<cli::Problem>& warnings = {}) {
   if (o.json) {
     doc["values"] = cli::ValuesJson(values, withVerified);
     doc["errors"] = cli::ProblemsJson(problems);
+    cli::AddWarnings(doc, warnings);
     cli::PrintJson(doc);
   } else {
     if (!values.empty()) cli::PrintValues(values, withVerified);
+    cli::PrintWarnings(warnings);
     cli::PrintProblems(problems);
   }
   return problems.empty() ? cli::kExitOk : cli::kExitFailed;
@@ -53,8 +57,8 @@ int RunExport(const ExportOptions& opts) {
     cli::Progress progress(chosen.list->Count());
     for (int i = 0; i < chosen.list->Count(); ++i) {
       TTarvo& T = *chosen.list->Items(i);
-      progress.Step(i, "reading NAD " + std::to_string(T.NAD()));
-      cli::ApplySettings(T, o);
+      progress.Step(i, "reading NAD " + NADText(T.NAD()));
+      cli::ApplySettings(T, o, chosen.Pinned(T));
       try {
         auto results = cli::ReadValues(T, opts.names, false, problems);
         values.insert(values.end(), results.begin(), results.end());
@@ -75,8 +79,9 @@ int RunExport(const ExportOptions& opts) {
   }
   std::string error;
   const bool saved = SaveValueFile(opts.file, vars, error);
-  if (!saved) problems.push_back({0, "", error});
-  return Report(o, {{"file", opts.file}, {"saved", saved}}, values, problems, false);
+  if (!saved) problems.push_back({0, "", error, true});
+  return Report(o, {{"file", opts.file}, {"saved", saved}}, values, problems, false,
+                chosen.warnings);
 }
 
 int RunImport(const ImportOptions& opts) {
@@ -84,41 +89,47 @@ int RunImport(const ImportOptions& opts) {
   std::vector<TValueFileEntry> entries;
   std::string error;
   if (!LoadValueFile(opts.file, entries, error)) {
-    return Report(o, {{"file", opts.file}}, {}, {{0, "", error}}, false);
+    // Nothing of a file that does not read is used: no controller is even looked for.
+    return Report(o, {{"file", opts.file}}, {}, {{0, "", error, true}}, false);
   }
   if (!opts.write) {
     std::vector<cli::ValueResult> values;
-    for (const TValueFileEntry& e : entries) {
+    values.reserve(entries.size());
+    for (TValueFileEntry& e : entries) {
       cli::ValueResult v;
       v.nad = e.NAD;
       v.name = ValueFileKey(e);
-      v.value = e.Value;
+      v.value = std::move(e.Value);
       v.known = true;
       values.push_back(std::move(v));
     }
+    std::vector<TValueFileEntry>().swap(entries);
     return Report(o, {{"file", opts.file}}, values, {}, false);
   }
 
   // The file's values grouped by NAD, each group in file order.
-  std::map<int32_t, std::vector<std::pair<std::string, std::string>>> byNad;
-  for (const TValueFileEntry& e : entries) byNad[e.NAD].emplace_back(ValueFileKey(e), e.Value);
+  std::map<uint32_t, std::vector<std::pair<std::string, std::string>>> byNad;
+  for (const TValueFileEntry& e : entries) {
+    byNad[NADValue(e.NAD)].emplace_back(ValueFileKey(e), e.Value);
+  }
   std::vector<int32_t> nads;
-  for (const auto& group : byNad) nads.push_back(group.first);
+  for (const auto& group : byNad) nads.push_back(static_cast<int32_t>(group.first));
 
-  std::vector<cli::Problem> problems;
+  std::vector<cli::Problem> problems, warnings;
   std::vector<cli::ValueResult> values;
   if (!nads.empty()) {
     cli::Chosen chosen = cli::ChooseControllers(o, nads);
     problems = chosen.problems;
+    warnings = chosen.warnings;
     std::set<int32_t> written;
     cli::Progress progress(chosen.list->Count());
     for (int i = 0; i < chosen.list->Count(); ++i) {
       TTarvo& T = *chosen.list->Items(i);
-      const auto group = byNad.find(T.NAD());
+      const auto group = byNad.find(NADValue(T.NAD()));
       // Only the first controller of a NAD gets the values, as only the first row would.
       if (group == byNad.end() || !written.insert(T.NAD()).second) continue;
-      progress.Step(i, "writing NAD " + std::to_string(T.NAD()));
-      cli::ApplySettings(T, o);
+      progress.Step(i, "writing NAD " + NADText(T.NAD()));
+      cli::ApplySettings(T, o, chosen.Pinned(T));
       try {
         auto results = cli::WriteValues(T, group->second, opts.ee, problems);
         values.insert(values.end(), results.begin(), results.end());
@@ -128,7 +139,7 @@ int RunImport(const ImportOptions& opts) {
     }
   }
   cli::CollectValueProblems(values, problems);
-  return Report(o, {{"file", opts.file}}, values, problems, true);
+  return Report(o, {{"file", opts.file}}, values, problems, true, warnings);
 }
 
 void Setup(CLI::App& root) {

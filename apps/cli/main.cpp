@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "apps/cli/cli.h"
+#include "data/uText.h"
 
 namespace cli {
 namespace {
@@ -16,9 +17,42 @@ std::vector<Setup>& Setups() {
 
 int gExitCode = kExitOk;
 
+bool AllUtf8(const Json& value) {
+  if (value.is_string()) return IsValidUtf8(value.get_ref<const std::string&>());
+  if (value.is_array()) {
+    for (const Json& item : value)
+      if (!AllUtf8(item)) return false;
+  }
+  if (value.is_object()) {
+    for (const auto& [key, item] : value.items())
+      if (!IsValidUtf8(key) || !AllUtf8(item)) return false;
+  }
+  return true;
+}
+
+// Names, values and file names may hold 8-bit text that is no UTF-8 (a Latin-1 file name,
+// an allocation file's descriptions), which JSON cannot carry: such bytes are taken as
+// the Latin-1 characters they most likely are.
+Json AsUtf8(const Json& value) {
+  if (value.is_string()) return TextAsUtf8(value.get_ref<const std::string&>());
+  if (value.is_array()) {
+    Json out = Json::array();
+    for (const Json& item : value) out.push_back(AsUtf8(item));
+    return out;
+  }
+  if (value.is_object()) {
+    Json out = Json::object();
+    for (const auto& [key, item] : value.items()) out[TextAsUtf8(key)] = AsUtf8(item);
+    return out;
+  }
+  return value;
+}
+
 }  // namespace
 
-Registrar::Registrar(Setup setup) { Setups().push_back(std::move(setup)); }
+Registrar::Registrar(Setup setup) {
+  Setups().push_back(std::move(setup));
+}
 
 void AddCommand(CLI::App& root, CLI::App* sub, std::function<int()> action) {
   sub->callback([action = std::move(action)] {
@@ -34,9 +68,19 @@ void AddCommand(CLI::App& root, CLI::App* sub, std::function<int()> action) {
   });
 }
 
-void PrintJson(const Json& doc) { std::cout << doc.dump() << std::endl; }
+void PrintJson(const Json& doc) {
+  // Converted first, so that dumping never meets a byte it cannot write; any that were
+  // left would be replaced rather than end the program.
+  // A document that is all UTF-8 already, as nearly every one is, is not copied.
+  const auto dump = [](const Json& d) {
+    return d.dump(-1, ' ', false, Json::error_handler_t::replace);
+  };
+  std::cout << (AllUtf8(doc) ? dump(doc) : dump(AsUtf8(doc))) << std::endl;
+}
 
-bool StderrIsTerminal() { return isatty(fileno(stderr)) != 0; }
+bool StderrIsTerminal() {
+  return isatty(fileno(stderr)) != 0;
+}
 
 }  // namespace cli
 

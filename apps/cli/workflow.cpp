@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "comm/uCommunication.h"
+#include "comm/uEthernetUtils.h"
 #include "data/uNumText.h"
 #include "data/uTagVars.h"
 
@@ -29,7 +30,7 @@ bool Exchanged(const TTarvo& T) {
 }
 
 std::string FullName(const TTarvo& T, const std::string& name) {
-  return std::to_string(T.NAD()) + "." + name;
+  return NADText(T.NAD()) + "." + name;
 }
 
 // A tag for a name as the user writes it, "levels[3]" included.
@@ -133,32 +134,82 @@ std::pair<std::string, std::string> SplitAssignment(const std::string& Text) {
   return {Text.substr(0, eq), Text.substr(eq + 1)};
 }
 
+std::vector<ScanAnswer> ScanAnswers(const std::vector<std::string>& nads,
+                                    const std::vector<std::string>& ips,
+                                    std::vector<Problem>& warnings) {
+  std::vector<ScanAnswer> answers;
+  for (size_t i = 0; i < nads.size() && i < ips.size(); ++i) {
+    ScanAnswer a;
+    a.ip = ips[i];
+    if (!ParseNADText(nads[i], a.nad)) {
+      warnings.push_back({0, "",
+                          "the answer from " + a.ip + " gave '" + nads[i] +
+                              "' as its NAD, which is no NAD; left out",
+                          true});
+      continue;
+    }
+    const bool repeated = std::any_of(answers.begin(), answers.end(), [&a](const ScanAnswer& b) {
+      return b.nad == a.nad && b.ip == a.ip;
+    });
+    if (!repeated) answers.push_back(std::move(a));
+  }
+  // Each NAD that answered from more than one address, once, in the order of arrival.
+  for (size_t i = 0; i < answers.size(); ++i) {
+    const int32_t nad = answers[i].nad;
+    bool first = true;
+    for (size_t k = 0; k < i && first; ++k) first = answers[k].nad != nad;
+    if (!first) continue;
+    std::vector<std::string> addresses;
+    for (const ScanAnswer& a : answers)
+      if (a.nad == nad) addresses.push_back(a.ip);
+    if (addresses.size() < 2) continue;
+    // In address order, so that the same network gives the same words however the
+    // answers raced.
+    std::stable_sort(addresses.begin(), addresses.end(),
+                     [](const auto& x, const auto& y) { return IPToInt(x) < IPToInt(y); });
+    std::string text = "answered from " + addresses[0];
+    for (size_t k = 1; k < addresses.size(); ++k) {
+      text += (k + 1 == addresses.size() ? " and from " : ", from ") + addresses[k];
+    }
+    warnings.push_back({nad, "", text + ": more than one controller has this NAD"});
+  }
+  return answers;
+}
+
 Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNads) {
   Chosen chosen;
   chosen.list = std::make_unique<TTarvoList>();
   if (!o.ip.empty()) {
     if (o.nads.size() != 1) throw UsageError("--ip needs exactly one --nad");
-    auto tarvo = std::make_unique<TTarvo>(static_cast<int32_t>(o.nads[0]));
+    auto tarvo = std::make_unique<TTarvo>(static_cast<int32_t>(static_cast<uint32_t>(o.nads[0])));
     tarvo->SetIP(o.ip);
     chosen.list->Add(std::move(tarvo));
     return chosen;
   }
 
-  // The NADs asked for: those of --nad, narrowed further by the caller's own list.
-  std::vector<int32_t> wanted;
-  for (int64_t nad : o.nads) wanted.push_back(static_cast<int32_t>(nad));
+  // The NADs asked for, unsigned: those of --nad, narrowed further by the caller's own list.
+  std::vector<uint32_t> wanted;
+  for (int64_t nad : o.nads) wanted.push_back(static_cast<uint32_t>(nad));
   if (!onlyNads.empty()) {
+    const auto listed = [&](uint32_t nad) {
+      return std::any_of(onlyNads.begin(), onlyNads.end(),
+                         [nad](int32_t n) { return NADValue(n) == nad; });
+    };
     if (wanted.empty()) {
-      wanted = onlyNads;
+      for (int32_t nad : onlyNads) wanted.push_back(NADValue(nad));
     } else {
-      std::erase_if(wanted, [&](int32_t nad) {
-        return std::find(onlyNads.begin(), onlyNads.end(), nad) == onlyNads.end();
-      });
+      std::erase_if(wanted, [&](uint32_t nad) { return !listed(nad); });
       if (wanted.empty()) return chosen;
     }
   }
   std::sort(wanted.begin(), wanted.end());
   wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+  if (!wanted.empty() && wanted.front() == 0) {
+    wanted.erase(wanted.begin());
+    chosen.problems.push_back(
+        {0, "", "NAD 0 is the discovery address, not the NAD of a controller", true});
+    if (wanted.empty()) return chosen;
+  }
 
   TCommunicator scanner;
   ApplyNetOptions(scanner, o);
@@ -168,27 +219,43 @@ Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNa
   scanner.Disconnect();
 
   std::vector<std::unique_ptr<TTarvo>> found;
-  for (size_t i = 0; i < nads.size() && i < ips.size(); ++i) {
-    int32_t nad = 0;
-    if (!ParseIntegerText(nads[i], nad)) nad = 0;
-    if (!wanted.empty() && !std::binary_search(wanted.begin(), wanted.end(), nad)) continue;
+  const std::vector<ScanAnswer> answers = ScanAnswers(nads, ips, chosen.warnings);
+  for (const ScanAnswer& a : answers) {
+    if (a.nad == 0) {
+      chosen.warnings.push_back({0, "",
+                                 "the controller at " + a.ip +
+                                     " answered as NAD 0, the discovery address, which no "
+                                     "request may target; left out",
+                                 true});
+      continue;
+    }
+    if (!wanted.empty() && !std::binary_search(wanted.begin(), wanted.end(), NADValue(a.nad))) {
+      continue;
+    }
     auto tarvo = std::make_unique<TTarvo>();
-    tarvo->SetNAD(nad);
-    tarvo->SetIP(ips[i]);
+    tarvo->SetNAD(a.nad);
+    tarvo->SetIP(a.ip);
+    const bool shared = std::count_if(answers.begin(), answers.end(),
+                                      [&a](const ScanAnswer& b) { return b.nad == a.nad; }) > 1;
+    if (shared) chosen.pinned.insert(tarvo.get());
     found.push_back(std::move(tarvo));
   }
-  std::stable_sort(found.begin(), found.end(),
-                   [](const auto& a, const auto& b) { return a->NAD() < b->NAD(); });
-  for (int32_t nad : wanted) {
-    const bool seen =
-        std::any_of(found.begin(), found.end(), [nad](const auto& t) { return t->NAD() == nad; });
-    if (!seen) chosen.problems.push_back({nad, "", "no controller with this NAD answered"});
+  std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+    return NADValue(a->NAD()) < NADValue(b->NAD());
+  });
+  for (uint32_t nad : wanted) {
+    const bool seen = std::any_of(found.begin(), found.end(),
+                                  [nad](const auto& t) { return NADValue(t->NAD()) == nad; });
+    if (!seen) {
+      chosen.problems.push_back(
+          {static_cast<int32_t>(nad), "", "no controller with this NAD answered"});
+    }
   }
   for (auto& tarvo : found) chosen.list->Add(std::move(tarvo));
   return chosen;
 }
 
-void ApplySettings(TTarvo& T, const NetOptions& o) {
+void ApplySettings(TTarvo& T, const NetOptions& o, bool pinned) {
   T.Disconnect();
   T.SetDirectConnection(o.direct);
   T.SetEthAdapterID(o.adapter);
@@ -197,9 +264,10 @@ void ApplySettings(TTarvo& T, const NetOptions& o) {
   T.Comm()->SetWaitTime(o.WaitTime());
   T.Comm()->SetLogToFile(o.log);
   T.SetPort(o.port);
-  if (!o.ip.empty()) {
-    T.SetIP(o.ip);
-    if (o.ip.find(':') == std::string::npos) T.SetPort(o.port);
+  const std::string ip = !o.ip.empty() ? o.ip : pinned ? T.IP() : std::string();
+  if (!ip.empty()) {
+    T.SetIP(ip);
+    if (ip.find(':') == std::string::npos) T.SetPort(o.port);
   }
 }
 
@@ -320,24 +388,46 @@ void Progress::Step(int index, const std::string& text) {
 Json ProblemsJson(const std::vector<Problem>& problems) {
   Json list = Json::array();
   for (const Problem& p : problems) {
-    list.push_back({{"nad", p.nad}, {"name", p.name}, {"message", p.message}});
+    list.push_back({{"nad", NADValue(p.nad)}, {"name", p.name}, {"message", p.message}});
   }
   return list;
 }
 
-void PrintProblems(const std::vector<Problem>& problems) {
+namespace {
+
+void PrintLines(const char* kind, const std::vector<Problem>& problems) {
   for (const Problem& p : problems) {
-    std::cerr << "error: NAD " << p.nad;
-    if (!p.name.empty()) std::cerr << " " << p.name;
-    std::cerr << ": " << p.message << "\n";
+    std::cerr << kind << ": ";
+    if (!p.noNad) {
+      std::cerr << "NAD " << NADText(p.nad);
+      if (!p.name.empty()) std::cerr << " " << p.name;
+      std::cerr << ": ";
+    }
+    std::cerr << p.message << "\n";
   }
+}
+
+}  // namespace
+
+void PrintProblems(const std::vector<Problem>& problems) {
+  PrintLines("error", problems);
+}
+
+void PrintWarnings(const std::vector<Problem>& warnings) {
+  PrintLines("warning", warnings);
+}
+
+void AddWarnings(Json& doc, const std::vector<Problem>& warnings) {
+  if (!warnings.empty()) doc["warnings"] = ProblemsJson(warnings);
 }
 
 Json ValuesJson(const std::vector<ValueResult>& values, bool withVerified) {
   Json list = Json::array();
   for (const ValueResult& v : values) {
-    Json item = {
-        {"nad", v.nad}, {"name", v.name}, {"value", v.value}, {"description", v.description}};
+    Json item = {{"nad", NADValue(v.nad)},
+                 {"name", v.name},
+                 {"value", v.value},
+                 {"description", v.description}};
     if (withVerified) item["verified"] = v.verified;
     list.push_back(std::move(item));
   }
@@ -353,7 +443,7 @@ void PrintValues(const std::vector<ValueResult>& values, bool withVerified) {
   std::cout << Pad("NAD", 6) << Pad("NAME", nameWidth + 2) << Pad("VALUE", valueWidth + 2)
             << (withVerified ? "VERIFIED  " : "") << "DESCRIPTION\n";
   for (const ValueResult& v : values) {
-    std::cout << Pad(std::to_string(v.nad), 6) << Pad(v.name, nameWidth + 2)
+    std::cout << Pad(NADText(v.nad), 6) << Pad(v.name, nameWidth + 2)
               << Pad(v.value, valueWidth + 2)
               << (withVerified ? Pad(v.verified ? "yes" : "no", 10) : "") << v.description << "\n";
   }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,31 +17,56 @@
 
 namespace cli {
 
-// One problem with one controller (and, where it concerns one, one variable name).
+// One problem with one controller (and, where it concerns one, one variable name). NADs
+// are kept as the bit pattern of the unsigned number and shown unsigned.
 struct Problem {
   int32_t nad = 0;
   std::string name;
   std::string message;
+  bool noNad = false;  // concerns no controller (a file, say): shown without a NAD
 };
 
 // The controllers a command works on. Not every requested NAD need have been found.
 struct Chosen {
   std::unique_ptr<TTarvoList> list;
   std::vector<Problem> problems;  // requested NADs that did not answer the scan
+  std::vector<Problem> warnings;  // answers that were odd but did not stop the command
+  // Controllers whose NAD answered from more than one address: a broadcast to that NAD
+  // could reach either, so each is kept to the address it answered from.
+  std::set<const TTarvo*> pinned;
+
+  bool Pinned(const TTarvo& T) const { return pinned.count(&T) > 0; }
 };
+
+// One answer to a scan.
+struct ScanAnswer {
+  int32_t nad = 0;
+  std::string ip;
+};
+
+// The discovery lists as answers, in the order they arrived. The same NAD from the same
+// address is one controller answering twice and is kept once. A NAD that answered from
+// more than one address stays once per address, with a warning naming the NAD and every
+// address, in address order. A NAD that does not read is left out with a warning; it is never taken as 0.
+std::vector<ScanAnswer> ScanAnswers(const std::vector<std::string>& nads,
+                                    const std::vector<std::string>& ips,
+                                    std::vector<Problem>& warnings);
 
 // The four scan figures read by the status check, in column order.
 extern const std::vector<std::string> kSystemVarNames;
 
 // --ip with exactly one --nad: that controller, no scan. Otherwise a scan on the adapter,
-// narrowed to the --nad list (and to `onlyNads` when not empty), sorted by NAD. Raises
-// UsageError for --ip without exactly one --nad.
+// narrowed to the --nad list (and to `onlyNads` when not empty), sorted by NAD. A
+// controller that answers as NAD 0, the discovery address, is left out with a warning,
+// and a NAD 0 asked for is a problem: no request ever targets it. Raises UsageError for
+// --ip without exactly one --nad.
 Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNads = {});
 
 // The desktop's settings step before a controller's first request: release the socket,
 // connection mode, adapter, password, repeats, time-out, debug log, controller port; with
-// --ip the address (and the port written there) again, since releasing forgets it.
-void ApplySettings(TTarvo& T, const NetOptions& o);
+// --ip the address (and the port written there) again, since releasing forgets it. A
+// pinned controller gets the address it answered the scan from again.
+void ApplySettings(TTarvo& T, const NetOptions& o, bool pinned = false);
 
 // "levels[3]" gives ("levels", 3); a bracket that holds no index of 0 or more stays part
 // of the name, with index -1.
@@ -94,6 +120,11 @@ class Progress {
 // Problems as JSON [{"nad":..,"name":..,"message":..}] and as lines on stderr.
 Json ProblemsJson(const std::vector<Problem>& problems);
 void PrintProblems(const std::vector<Problem>& problems);
+
+// Warnings as "warning: NAD n: message" lines on stderr, and in a document as
+// "warnings" (shaped as "errors" are) when there are any.
+void PrintWarnings(const std::vector<Problem>& warnings);
+void AddWarnings(Json& doc, const std::vector<Problem>& warnings);
 
 // Values as JSON [{"nad","name","value","description"(,"verified")}] and as a table.
 Json ValuesJson(const std::vector<ValueResult>& values, bool withVerified);

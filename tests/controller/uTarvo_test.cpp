@@ -412,6 +412,25 @@ TEST_F(TarvoTest, UnknownAdapterFailsTheSocketCheck) {
   EXPECT_TRUE(Commands().empty());
 }
 
+TEST(TarvoNadTest, TheHighestNadReadsItsAllocationFileFromTheMarker) {
+  // NAD 4294967295 is kept as -1; the preamble of its allocation file is not parsed.
+  sim::TSimHostOptions options;
+  options.BaseNAD = 4294967295u;
+  sim::TSimHost host(options);
+  std::string error;
+  ASSERT_TRUE(host.Start(&error)) << error;
+  TTarvo tarvo(-1);
+  tarvo.SetEthAdapterID("lo");
+  tarvo.SetPort(host.Port());
+  TTagVarList tags;
+  tags.Add(Tag(-1, "temp"));
+  tarvo.Read(tags);
+  EXPECT_TRUE(tarvo.AlcOK()) << tarvo.ErrorS;
+  ASSERT_NE(tags.Items(0)->TarvoVar(), nullptr) << tarvo.ErrorS;
+  EXPECT_EQ(tags.Items(0)->TarvoVar()->ValueFloat(), -125);
+  for (const sim::TSimRequest& r : host.Controller(0).Requests()) EXPECT_EQ(r.ToNAD, 4294967295u);
+}
+
 TEST(TarvoListTest, ItemsLookupAndRemoval) {
   TTarvoList list;
   EXPECT_EQ(list.AddNewTarvoByNAD(5), 0);

@@ -61,6 +61,84 @@ TEST(NumTextTest, ParseIntegerText) {
   }
 }
 
+TEST(NumTextTest, ParseIntegerText64) {
+  const struct {
+    const char* text;
+    bool ok;
+    int64_t value;
+  } cases[] = {
+      {"010", true, 10},  // no octal
+      {"0116534", true, 116534},
+      {"  +42", true, 42},
+      {"-1", true, -1},
+      {"4294967306", true, 4294967306},
+      {"$FFFFFFFF", true, 4294967295},  // a magnitude here, not a bit pattern
+      {"-0x10", true, -16},
+      {"9223372036854775807", true, INT64_MAX},
+      {"-9223372036854775808", true, INT64_MIN},
+      {"$7FFFFFFFFFFFFFFF", true, INT64_MAX},
+      {"9223372036854775808", false, 0},
+      {"-9223372036854775809", false, 0},
+      {"$8000000000000000", false, 0},
+      {"18446744073709551616", false, 0},
+      {"$10000000000000000", false, 0},
+      {"99999999999999999999999999999", false, 0},
+      {"", false, 0},
+      {"0x", false, 0},
+      {"8442 ", false, 0},
+      {"8442x", false, 0},
+      {"1e3", false, 0},
+      {"0o17", false, 0},
+      {"0b101", false, 0},
+      {"\t1", false, 0},
+  };
+  for (const auto& c : cases) {
+    int64_t v = 424242;
+    EXPECT_EQ(ParseIntegerText64(c.text, v), c.ok) << "'" << c.text << "'";
+    if (c.ok) {
+      EXPECT_EQ(v, c.value) << "'" << c.text << "'";
+    }
+  }
+}
+
+TEST(NumTextTest, NadsAreUnsigned32Bit) {
+  const struct {
+    const char* text;
+    bool ok;
+    uint32_t nad;
+  } cases[] = {
+      {"0", true, 0},
+      {"10", true, 10},
+      {"2147483648", true, 2147483648u},
+      {"3000000000", true, 3000000000u},
+      {"4294967295", true, 4294967295u},
+      {"$FFFFFFFF", true, 4294967295u},
+      {" 0x0A", true, 10},
+      {"-0", true, 0},
+      {"4294967296", false, 0},
+      {"4294967306", false, 0},  // would wrap to NAD 10
+      {"-1", false, 0},
+      {"-3000000000", false, 0},
+      {"abc", false, 0},
+      {"", false, 0},
+      {"12.", false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    int32_t nad = 424242;
+    ASSERT_EQ(ParseNADText(c.text, nad), c.ok);
+    if (!c.ok) {
+      EXPECT_EQ(nad, 424242) << "a NAD that does not read leaves the old one";
+      continue;
+    }
+    EXPECT_EQ(NADValue(nad), c.nad);
+    EXPECT_EQ(NADText(nad), std::to_string(c.nad));
+  }
+  EXPECT_EQ(NADText(static_cast<int32_t>(3000000000u)), "3000000000");
+  EXPECT_EQ(NADText(-1), "4294967295");
+  EXPECT_EQ(NADText(INT32_MIN), "2147483648");
+}
+
 TEST(NumTextTest, ParseFloatText) {
   const double inf = std::numeric_limits<double>::infinity();
   const struct {

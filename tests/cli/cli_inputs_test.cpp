@@ -1,0 +1,482 @@
+// What varnel-cli takes from outside and must not take wrongly: NADs past 31 bits and NAD 0,
+// integer options, value files, and scan answers that repeat or share a NAD. Run as a
+// program against simulated controllers hosted in this process on loopback.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli/cli_runner.h"
+#include "cli/twin_controller.h"
+#include "protocol/uQLink.h"
+#include "sim/uSimHost.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr uint8_t kWriteRandom = 0x34;
+
+struct CliRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+  json doc;  // stdout parsed; discarded when it is no JSON
+};
+
+class CliInputsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("varnel_cli_inputs_test_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override {
+    twins_.clear();
+    if (host_) host_->Stop();
+    std::filesystem::remove_all(dir_);
+  }
+
+  void StartHost(int controllers, uint32_t baseNad, sim::TSimFaults faults = {}) {
+    sim::TSimHostOptions options;
+    options.Controllers = controllers;
+    options.BaseNAD = baseNad;
+    options.Faults = faults;
+    host_ = std::make_unique<sim::TSimHost>(options);
+    std::string error;
+    ASSERT_TRUE(host_->Start(&error)) << error;
+  }
+
+  // A controller beside the host, at the host's port.
+  sim::TSimController& AddTwin(uint32_t nad, const std::string& ip, int scanAnswers = 1) {
+    twins_.push_back(
+        std::make_unique<clitest::TTwinController>(nad, ip, host_->Port(), scanAnswers));
+    EXPECT_TRUE(twins_.back()->Start()) << ip;
+    return twins_.back()->Controller();
+  }
+
+  sim::TSimController& Sim(int i) { return host_->Controller(i); }
+  std::string Port() const { return std::to_string(host_->Port()); }
+  std::string At(int i) { return Sim(i).IP() + ":" + Port(); }
+
+  // varnel-cli with the arguments as given.
+  CliRun RunRaw(const std::vector<std::string>& args) {
+    const clitest::CliResult result = clitest::RunVarnelCli(args, dir_);
+    CliRun run{result.exitCode, result.out, result.err, json()};
+    run.doc = json::parse(run.out, nullptr, false);
+    return run;
+  }
+
+  // With the loopback adapter and the simulator's port, in JSON unless told otherwise.
+  CliRun Run(std::vector<std::string> args, bool asJson = true) {
+    args.insert(args.end(), {"--adapter", "lo", "--port", Port()});
+    if (asJson) args.push_back("--json");
+    return RunRaw(args);
+  }
+
+  std::string WriteFile(const std::string& name, const std::string& bytes) {
+    const auto path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+  }
+
+  // Requests a controller received that were not addressed to its own NAD, other than the
+  // discovery ping; and how many discovery pings there were.
+  static std::vector<sim::TSimRequest> Misaddressed(const sim::TSimController& c,
+                                                    int& discoveryPings) {
+    std::vector<sim::TSimRequest> wrong;
+    discoveryPings = 0;
+    for (const sim::TSimRequest& r : c.Requests()) {
+      if (r.ToNAD == 0 && r.Command == cmdPing && r.Broadcast) {
+        ++discoveryPings;
+      } else if (r.ToNAD != c.NAD()) {
+        wrong.push_back(r);
+      }
+    }
+    return wrong;
+  }
+
+  static std::multiset<std::string> ValuesOf(const json& doc, uint64_t nad) {
+    std::multiset<std::string> values;
+    for (const json& v : doc["values"]) {
+      if (v["nad"] == nad) values.insert(v["value"].get<std::string>());
+    }
+    return values;
+  }
+
+  std::unique_ptr<sim::TSimHost> host_;
+  std::vector<std::unique_ptr<clitest::TTwinController>> twins_;
+  std::filesystem::path dir_;
+};
+
+std::string Joined(const std::vector<std::string>& args) {
+  std::string text;
+  for (const std::string& a : args) text += a + " ";
+  return text;
+}
+
+// ---------------------------------------------------------------------------------------
+// NADs
+
+TEST_F(CliInputsTest, NadsPast31BitsAreListedAddressedAndShownUnsigned) {
+  StartHost(2, 3000000000u);
+  sim::TSimController& small = AddTwin(5, "127.0.0.30");
+  Sim(0).WriteVar("temp", 0, 300);
+  Sim(1).WriteVar("temp", 0, 301);
+  small.WriteVar("temp", 0, 5);
+
+  const CliRun scan = Run({"scan"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  std::set<uint64_t> listed;
+  for (const json& c : scan.doc["controllers"]) listed.insert(c["nad"].get<uint64_t>());
+  EXPECT_EQ(listed, (std::set<uint64_t>{5, 3000000000u, 3000000001u})) << scan.out;
+  const CliRun scanText = Run({"scan"}, false);
+  EXPECT_NE(scanText.out.find("NAD 3000000000  IP 127.0.0.10"), std::string::npos) << scanText.out;
+
+  // Through the scan: every controller, in unsigned order.
+  const CliRun read = Run({"read", "temp"});
+  ASSERT_EQ(read.exitCode, 0) << read.out << read.err;
+  ASSERT_EQ(read.doc["values"].size(), 3u) << read.out;
+  EXPECT_EQ(read.doc["values"][0]["nad"], 5u);
+  EXPECT_EQ(read.doc["values"][1]["nad"], 3000000000u);
+  EXPECT_EQ(read.doc["values"][1]["value"], "300");
+  EXPECT_EQ(read.doc["values"][2]["nad"], 3000000001u);
+  EXPECT_EQ(read.doc["values"][2]["value"], "301");
+
+  const CliRun write = Run({"write", "temp=77", "--nad", "3000000001"});
+  ASSERT_EQ(write.exitCode, 0) << write.out << write.err;
+  EXPECT_EQ(write.doc["values"][0]["verified"], true);
+  EXPECT_EQ(Sim(1).ReadVar("temp"), 77u);
+  EXPECT_EQ(Sim(0).ReadVar("temp"), 300u);
+
+  // Without a scan, at the address given.
+  const CliRun direct = Run({"write", "temp=78", "--nad", "3000000000", "--ip", At(0)});
+  ASSERT_EQ(direct.exitCode, 0) << direct.out << direct.err;
+  EXPECT_EQ(Sim(0).ReadVar("temp"), 78u);
+  const CliRun text = Run({"read", "temp", "--nad", "3000000000", "--ip", At(0)}, false);
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  EXPECT_NE(text.out.find("3000000000"), std::string::npos) << text.out;
+
+  const CliRun status = Run({"status", "--nad", "3000000001"});
+  ASSERT_EQ(status.exitCode, 0) << status.out << status.err;
+  EXPECT_EQ(status.doc["controllers"][0]["nad"], 3000000001u);
+  const CliRun info = Run({"info", "--nad", "3000000000"});
+  ASSERT_EQ(info.exitCode, 0) << info.err;
+  EXPECT_EQ(info.doc["nad"], 3000000000u);
+  const CliRun missing = Run({"read", "temp", "--nad", "3000000009"}, false);
+  EXPECT_NE(missing.err.find("error: NAD 3000000009: no controller"), std::string::npos)
+      << missing.err;
+
+  // The value file names the controller the same way, and carries values back to it.
+  const std::string file = (dir_ / "big.xml").string();
+  const CliRun exported = Run({"export", file, "temp", "--nad", "3000000001", "--ip", At(1)});
+  ASSERT_EQ(exported.exitCode, 0) << exported.out << exported.err;
+  EXPECT_NE(clitest::ReadWholeFile(file).find("<name>c3000000001.temp</name>"), std::string::npos);
+  Sim(1).WriteVar("temp", 0, 1);
+  const CliRun imported = Run({"import", file, "--write"});
+  ASSERT_EQ(imported.exitCode, 0) << imported.out << imported.err;
+  EXPECT_EQ(Sim(1).ReadVar("temp"), 77u);
+
+  for (const CliRun* run : {&scan, &scanText, &read, &write, &text, &status, &missing, &imported}) {
+    EXPECT_EQ(run->out.find("-12949"), std::string::npos) << run->out;
+    EXPECT_EQ(run->err.find("-12949"), std::string::npos) << run->err;
+  }
+  // Nothing but the discovery ping went to another NAD than the controller's own: one
+  // per scan (scan twice, read, write, status, missing, import).
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    int discovery = 0;
+    EXPECT_TRUE(Misaddressed(Sim(i), discovery).empty());
+    EXPECT_EQ(discovery, 7);
+  }
+}
+
+TEST_F(CliInputsTest, NadZeroIsNeverTheTargetOfARequest) {
+  StartHost(1, 10);
+  // A controller that answers the scan as NAD 0 is set up wrongly: nothing goes to it.
+  sim::TSimController& zero = AddTwin(0, "127.0.0.30");
+
+  const CliRun read = Run({"read", "temp"});
+  ASSERT_EQ(read.exitCode, 0) << read.out << read.err;
+  ASSERT_EQ(read.doc["values"].size(), 1u) << read.out;
+  EXPECT_EQ(read.doc["values"][0]["nad"], 10);
+  ASSERT_EQ(read.doc["warnings"].size(), 1u) << read.out;
+  EXPECT_NE(read.doc["warnings"][0]["message"].get<std::string>().find("127.0.0.30"),
+            std::string::npos);
+
+  // A file that names NAD 0 writes nothing there.
+  const std::string file = WriteFile("zero.xml",
+                                     "<data><var><name>c0.temp</name><value>9</value></var>"
+                                     "<var><name>c10.temp</name><value>8</value></var></data>");
+  const CliRun imported = Run({"import", file, "--write"});
+  EXPECT_EQ(imported.exitCode, 1) << imported.out;
+  EXPECT_EQ(Sim(0).ReadVar("temp"), 8u);
+  ASSERT_EQ(imported.doc["errors"].size(), 1u) << imported.out;
+  EXPECT_NE(imported.doc["errors"][0]["message"].get<std::string>().find("discovery address"),
+            std::string::npos);
+
+  int discovery = 0;
+  for (const sim::TSimRequest& r : zero.Requests()) {
+    EXPECT_EQ(r.Command, cmdPing) << "only the scan reached it";
+    EXPECT_TRUE(r.Broadcast);
+  }
+  EXPECT_TRUE(Misaddressed(Sim(0), discovery).empty());
+  EXPECT_EQ(discovery, 2);
+}
+
+// ---------------------------------------------------------------------------------------
+// Integer options
+
+TEST_F(CliInputsTest, IntegerOptionsAreIntegerTextWithinTheirRange) {
+  StartHost(3, 8);  // NADs 8, 9 and 10 at 127.0.0.10, .11 and .12
+  const std::string port = Port();
+  char hexPort[16];
+  std::snprintf(hexPort, sizeof hexPort, "%X", host_->Port());
+  const std::string ten = Sim(2).IP();
+
+  // Each reaches the controller with NAD 10 at the simulator's port, or fails.
+  struct Good {
+    std::vector<std::string> args;
+  };
+  const std::vector<Good> good = {
+      {{"read", "temp", "--nad", "010", "--ip", ten, "--port", port}},  // no octal
+      {{"read", "temp", "--nad", "$A", "--ip", ten, "--port", port}},
+      {{"read", "temp", "--nad", "0xa", "--ip", ten, "--port", port}},
+      {{"read", "temp", "--nad", "X0A", "--ip", ten, "--port", port}},
+      {{"read", "temp", "--nad", " +10", "--ip", ten, "--port", port}},
+      {{"read", "temp", "--nad", "10", "--ip", ten, "--port", "0x" + std::string(hexPort)}},
+      {{"read", "temp", "--nad", "10", "--ip", ten, "--port", "$" + std::string(hexPort)}},
+      {{"read", "temp", "--nad", "10", "--ip", ten, "--port", "000" + port}},
+      {{"read", "temp", "--nad", "10", "--ip", ten + ":0x" + hexPort}},
+      {{"info", "--nad", "0xA", "--ip", ten, "--port", port}},
+      {{"ping", "--nad", "010", "--count", "$3", "--retries", "010", "--wait", "0x1F4", "--ip", ten,
+        "--port", port}},
+  };
+  for (const Good& c : good) {
+    SCOPED_TRACE(Joined(c.args));
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--adapter", "lo", "--json"});
+    const CliRun run = RunRaw(args);
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    if (c.args[0] == "read") {
+      EXPECT_EQ(run.doc["values"][0]["nad"], 10);
+      EXPECT_EQ(run.doc["values"][0]["value"], "-125");
+    } else if (c.args[0] == "ping") {
+      EXPECT_EQ(run.doc["nad"], 10);
+      EXPECT_EQ(run.doc["count"], 3);
+    } else {
+      EXPECT_EQ(run.doc["nad"], 10);
+      EXPECT_EQ(run.doc["ip"], ten);
+    }
+  }
+  EXPECT_TRUE(Sim(0).Requests().empty()) << "NAD 8 was never asked";
+
+  // A usage error that names the option, before anything is sent.
+  const size_t before[3] = {Sim(0).Requests().size(), Sim(1).Requests().size(),
+                            Sim(2).Requests().size()};
+  struct Bad {
+    std::vector<std::string> args;
+    const char* option;
+  };
+  std::vector<Bad> bad;
+  for (const char* nad : {"4294967306", "4294967296", "-1", "0", "0x0", "-0", "abc", "10abc", "1e3",
+                          "1.0", "10 ", "", "$", "99999999999999999999999"}) {
+    bad.push_back({{"read", "temp", "--nad", nad}, "--nad"});
+  }
+  for (const char* p : {"0", "65536", "0116534", "-1", "8442x", "0x10000", "$", "", "0b11"}) {
+    bad.push_back({{"read", "temp", "--nad", "10", "--port", p}, "--port"});
+    bad.push_back({{"ping", "--nad", "10", "--port", p}, "--port"});
+  }
+  for (const char* ip : {"127.0.0.12:0", "127.0.0.12:65536", "127.0.0.12:12ab", "127.0.0.12:"}) {
+    bad.push_back({{"read", "temp", "--nad", "10", "--ip", ip}, "--ip"});
+    bad.push_back({{"ping", "--ip", ip}, "--ip"});
+  }
+  for (const char* count : {"0", "10000001", "1.5", "x", "3 "}) {
+    bad.push_back({{"ping", "--nad", "10", "--count", count}, "--count"});
+  }
+  for (const char* retries : {"-1", "1001", "3a"}) {
+    bad.push_back({{"ping", "--nad", "10", "--retries", retries}, "--retries"});
+  }
+  for (const char* wait : {"0", "3600001", "1e3", "0x"}) {
+    bad.push_back({{"ping", "--nad", "10", "--wait", wait}, "--wait"});
+  }
+  // NAD 0 for every command that addresses a controller.
+  const std::string file = WriteFile("v.xml", "<data/>");
+  for (std::vector<std::string> args : {std::vector<std::string>{"status"},
+                                        {"read", "temp"},
+                                        {"write", "temp=1"},
+                                        {"rtc"},
+                                        {"vars"},
+                                        {"export", file, "temp"},
+                                        {"import", file},
+                                        {"info"},
+                                        {"ping"}}) {
+    args.insert(args.end(), {"--nad", "0"});
+    bad.push_back({args, "--nad"});
+  }
+  for (const Bad& c : bad) {
+    SCOPED_TRACE(Joined(c.args));
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--adapter", "lo"});
+    const CliRun run = RunRaw(args);
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    EXPECT_EQ(run.err.rfind(std::string(c.option) + ":", 0), 0u) << run.err;
+  }
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Sim(i).Requests().size(), before[i]) << i;
+}
+
+// ---------------------------------------------------------------------------------------
+// Value files
+
+TEST_F(CliInputsTest, AMalformedValueFileIsRefusedAndWritesNothing) {
+  StartHost(1, 10);
+  Sim(0).WriteVar("temp", 0, 55);
+  const std::string good = "<var><name>c10.temp</name><value>66</value></var>";
+  std::string laughs = "<!DOCTYPE data [<!ENTITY l0 \"lol\">";
+  for (int i = 1; i <= 10; ++i) {
+    laughs += "<!ENTITY l" + std::to_string(i) + " \"";
+    for (int k = 0; k < 10; ++k) laughs += "&l" + std::to_string(i - 1) + ";";
+    laughs += "\">";
+  }
+  struct Case {
+    const char* what;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {"a bare ampersand",
+       "<data>" + good + "<var><name>c10.x</name><value>&</value></var></data>"},
+      {"text after the root", "<data>" + good + "</data>trailing"},
+      {"a second root", "<data>" + good + "</data><data/>"},
+      {"truncated", "<data>" + good + "<var><name>c10.x</name><val"},
+      {"8-bit text that is no UTF-8", "<data>" + good + "<var><name>c10.t\xE9</name></var></data>"},
+      {"billion laughs", laughs + "]><data>" + good +
+                             "<var><name>c10.x</name><value>&l10;</value>"
+                             "</var></data>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string file = WriteFile("bad.xml", c.text);
+    const CliRun text = Run({"import", file, "--write"}, false);
+    EXPECT_EQ(text.exitCode, 1);
+    EXPECT_EQ(text.err, "error: Error parsing XML file.\n");
+    const CliRun doc = Run({"import", file, "--write"});
+    EXPECT_EQ(doc.exitCode, 1);
+    ASSERT_EQ(doc.doc["errors"].size(), 1u) << doc.out;
+    EXPECT_EQ(doc.doc["errors"][0]["message"], "Error parsing XML file.");
+    EXPECT_TRUE(doc.doc["values"].empty());
+  }
+  EXPECT_TRUE(Sim(0).Requests().empty()) << "not even a scan";
+  EXPECT_EQ(Sim(0).ReadVar("temp"), 55u);
+}
+
+TEST_F(CliInputsTest, AValueFileOver64MiBIsRefusedUnread) {
+  StartHost(1, 10);
+  const std::string file = WriteFile("huge.xml", "<data>");
+  std::filesystem::resize_file(file, 64u * 1024 * 1024 + 1);
+  const CliRun run = Run({"import", file, "--write"}, false);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "error: Cannot read file \"" + file + "\": larger than 67108864 bytes\n");
+  EXPECT_TRUE(Sim(0).Requests().empty());
+}
+
+TEST_F(CliInputsTest, JsonOutputHoldsOnlyUtf8WhateverTheText) {
+  StartHost(1, 10);
+  // A windows-1252 file under a Latin-1 file name.
+  const std::string file = WriteFile(
+      "caf\xE9.xml",
+      "<?xml version=\"1.0\" encoding=\"windows-1252\"?><data><var><name>c10.t\xE9mp</name>"
+      "<value>5\x80</value></var></data>");
+  const CliRun shown = Run({"import", file});
+  ASSERT_EQ(shown.exitCode, 0) << shown.err;
+  ASSERT_FALSE(shown.doc.is_discarded()) << shown.out;
+  EXPECT_EQ(shown.doc["file"], (dir_ / "caf\xC3\xA9.xml").string());
+  EXPECT_EQ(shown.doc["values"][0]["name"], "t\xC3\xA9mp");
+  EXPECT_EQ(shown.doc["values"][0]["value"], "5\xE2\x82\xAC");
+
+  // A file of invalid UTF-8 is refused, and the refusal is a JSON document too.
+  const std::string invalid =
+      WriteFile("bad\xFF.xml", "<data><var><name>c10.t\xE9</name><value>1</value></var></data>");
+  const CliRun refused = Run({"import", invalid});
+  EXPECT_EQ(refused.exitCode, 1);
+  ASSERT_FALSE(refused.doc.is_discarded()) << refused.out;
+  EXPECT_EQ(refused.doc["file"], (dir_ / "bad\xC3\xBF.xml").string());
+
+  // A name given on the command line in Latin-1 is shown, not fatal.
+  const CliRun read = Run({"read", "t\xE9mp", "--nad", "10", "--ip", At(0)});
+  EXPECT_EQ(read.exitCode, 1);
+  ASSERT_FALSE(read.doc.is_discarded()) << read.out;
+  EXPECT_EQ(read.doc["values"][0]["name"], "t\xC3\xA9mp");
+  EXPECT_NE(read.doc["errors"][0]["message"].get<std::string>().find("t\xC3\xA9mp"),
+            std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------
+// Scan answers
+
+TEST_F(CliInputsTest, AScanAnswerThatArrivesTwiceListsTheControllerOnce) {
+  sim::TSimFaults twice;
+  twice.Duplicate = true;
+  StartHost(2, 10, twice);
+  const CliRun scan = Run({"scan"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  EXPECT_EQ(scan.doc["controllers"].size(), 2u) << scan.out;
+  EXPECT_FALSE(scan.doc.contains("warnings")) << scan.out;
+  const CliRun text = Run({"scan"}, false);
+  EXPECT_EQ(text.out, "NAD 10  IP 127.0.0.10\nNAD 11  IP 127.0.0.11\n");
+  EXPECT_EQ(text.err, "");
+  host_->Stop();
+
+  // The workflows choose it once, too.
+  StartHost(1, 10);
+  sim::TSimController& twin = AddTwin(20, "127.0.0.30", 3);
+  twin.WriteVar("temp", 0, 20);
+  const CliRun read = Run({"read", "temp", "--nad", "20"});
+  ASSERT_EQ(read.exitCode, 0) << read.out << read.err;
+  EXPECT_EQ(ValuesOf(read.doc, 20), (std::multiset<std::string>{"20"})) << read.out;
+  EXPECT_FALSE(read.doc.contains("warnings")) << read.out;
+}
+
+TEST_F(CliInputsTest, OneNadAtTwoAddressesStaysTwoControllersWithAWarning) {
+  StartHost(1, 10);
+  sim::TSimController& twin = AddTwin(10, "127.0.0.30");
+  Sim(0).WriteVar("temp", 0, 111);
+  twin.WriteVar("temp", 0, 222);
+  const std::string warning =
+      "answered from 127.0.0.10 and from 127.0.0.30: more than one controller has this NAD";
+
+  const CliRun scan = Run({"scan"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  EXPECT_EQ(scan.doc["controllers"].size(), 2u) << scan.out;
+  ASSERT_EQ(scan.doc["warnings"].size(), 1u) << scan.out;
+  EXPECT_EQ(scan.doc["warnings"][0]["nad"], 10);
+  EXPECT_EQ(scan.doc["warnings"][0]["message"], warning);
+
+  // Each entry is the controller at its own address, not whichever answers first.
+  const CliRun read = Run({"read", "temp"});
+  ASSERT_EQ(read.exitCode, 0) << read.out << read.err;
+  EXPECT_EQ(ValuesOf(read.doc, 10), (std::multiset<std::string>{"111", "222"})) << read.out;
+  ASSERT_EQ(read.doc["warnings"].size(), 1u) << read.out;
+  EXPECT_EQ(read.doc["warnings"][0]["message"], warning);
+  const CliRun text = Run({"status"}, false);
+  EXPECT_NE(text.err.find("warning: NAD 10: " + warning + "\n"), std::string::npos) << text.err;
+
+  const CliRun write = Run({"write", "temp=5"});
+  ASSERT_EQ(write.exitCode, 0) << write.out << write.err;
+  EXPECT_EQ(Sim(0).ReadVar("temp"), 5u);
+  EXPECT_EQ(twin.ReadVar("temp"), 5u);
+  for (const sim::TSimController* c : {&Sim(0), &twin}) {
+    int writes = 0;
+    for (const sim::TSimRequest& r : c->Requests()) writes += r.Command == kWriteRandom;
+    EXPECT_EQ(writes, 1) << c->IP() << ": one write each, none twice";
+  }
+}
+
+}  // namespace
