@@ -16,22 +16,6 @@ void ApplySettings(TTarvo& T, const TCommSettings& S) {
   T.SetPort(S.Port);
 }
 
-std::string NADText(int32_t nad) {
-  return std::to_string(static_cast<uint32_t>(nad));
-}
-
-bool ParseNADText(std::string_view text, int32_t& nad) {
-  if (text.empty()) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  uint32_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return false;
-  nad = static_cast<int32_t>(value);
-  return true;
-}
-
 void SplitIndexedName(const std::string& Text, std::string& Name, int32_t& Index) {
   Name = Text;
   Index = -1;

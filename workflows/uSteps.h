@@ -4,6 +4,8 @@
 // the command-line tool calls them directly.
 #pragma once
 
+#include "data/uNumText.h"  // NADText, ParseNADText
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -29,10 +31,6 @@ struct TCommSettings {
 // Releases the controller's socket (its link state stays) and gives it the settings.
 void ApplySettings(TTarvo& T, const TCommSettings& S);
 
-// A NAD is an unsigned 32-bit number kept in an int32_t: its decimal text.
-std::string NADText(int32_t nad);
-// Unsigned decimal digits only, 0 to 4294967295.
-bool ParseNADText(std::string_view text, int32_t& nad);
 // NADs ordered as the unsigned numbers they are.
 inline bool NADLess(int32_t a, int32_t b) {
   return static_cast<uint32_t>(a) < static_cast<uint32_t>(b);
