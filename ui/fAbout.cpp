@@ -68,6 +68,7 @@ TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent) {
   auto* version = new QHBoxLayout;
   version->addStretch(1);
   version->addWidget(fLabel3, 0, Qt::AlignBottom);
+  version->addSpacing(6);
   version->addWidget(fLblVersionNum, 0, Qt::AlignBottom);
   texts->addLayout(version);
   texts->addStretch(1);

@@ -82,7 +82,9 @@ TfmMain::TfmMain(const QString& templateFile, std::unique_ptr<TSettingsStore> st
   setWindowTitle(QString::fromLatin1(kApplicationTitle) + " v" + GetFileVersionText(3));
   CreateLayout();
   LoadTemplates(templateFile);
+  // Hidden, and disabled as well: Ctrl+Tab would otherwise still land on it.
   fPageControl->setTabVisible(1, false);
+  fPageControl->setTabEnabled(1, false);
   LoadSettings();
   fPageControl->setCurrentIndex(0);
   UpdateActions();
@@ -311,16 +313,22 @@ void TfmMain::SetColumnWidths(TVSTView* view, const std::vector<std::string>& va
                               int firstVar) {
   QHeaderView* header = view->horizontalHeader();
   header->setMinimumSectionSize(10);
+  // The fixed widths suit a small font; a wider one must not cut the titles.
+  const QFontMetrics metrics(font());
+  const auto fit = [&](int column, int width, const QString& sample = QString()) {
+    const QString title = view->model()->headerData(column, Qt::Horizontal).toString();
+    const int text = std::max(metrics.horizontalAdvance(title), metrics.horizontalAdvance(sample));
+    header->resizeSection(column, std::max(width, text + 15));
+  };
   if (view == fSystemView) {
     for (int c = 0; c < static_cast<int>(std::size(kSystemColumnWidths)); ++c) {
-      header->resizeSection(c, kSystemColumnWidths[c]);
+      fit(c, kSystemColumnWidths[c], c == kColIP ? "255.255.255.255" : QString());
     }
-    header->resizeSection(kColClock, kClockColumnWidth);
+    fit(kColClock, kClockColumnWidth, "0000-00-00  00:00:00");
   } else {
-    header->resizeSection(kColNo, kNoColumnWidth);
-    header->resizeSection(kColNAD, kNADColumnWidth);
+    fit(kColNo, kNoColumnWidth);
+    fit(kColNAD, kNADColumnWidth);
   }
-  const QFontMetrics metrics(font());
   for (size_t i = 0; i < varNames.size(); ++i) {
     header->resizeSection(firstVar + static_cast<int>(i),
                           std::max(metrics.horizontalAdvance(ToQ(varNames[i])) + 15, 30));

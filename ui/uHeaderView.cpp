@@ -27,7 +27,9 @@ std::optional<Qt::SortOrder> THeaderView::SortMark(const TVSTTable& table, int c
 }
 
 void THeaderView::Sync() {
-  // The header's own flip on a click is overruled here: the session decides.
+  // The header's own flip on a click is overruled here: the session decides. (The table
+  // view turns the mark off when the header is handed to it.)
+  setSortIndicatorShown(true);
   const std::optional<Qt::SortOrder> mark =
       fTable ? SortMark(*fTable, fTable->SortColumn) : std::nullopt;
   if (mark) {
@@ -74,6 +76,8 @@ void THeaderView::paintSection(QPainter* painter, const QRect& rect, int logical
   QHeaderView::paintSection(painter, rect, logicalIndex);
   if (logicalIndex != 0 || !rect.isValid()) return;
   painter->save();
+  // The section's painting leaves a clip of its own behind.
+  painter->setClipRect(rect);
   QStyleOptionButton box;
   box.initFrom(this);
   box.rect = CheckBoxRectIn(rect);

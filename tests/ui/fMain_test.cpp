@@ -106,17 +106,43 @@ class fMainTest : public QObject {
     TWindowFixture f;
     TVSTView* system = f.Table(0);
     QCOMPARE(Titles(system), TSystemTableModel::Titles());
-    const int fixed[] = {55, 60, 100, 60, 64, 74, 60, 60};
-    for (int c = 0; c < 8; ++c) QCOMPARE(system->columnWidth(c), fixed[c]);
-    QCOMPARE(system->columnWidth(kColClock), 120);
+    // The design widths, widened where the font would cut a title; a variable's column is
+    // as wide as its title and 15 pixels, at least 30.
     const QFontMetrics metrics(f.Window->font());
+    const auto fitted = [&](int column, int width, const QString& sample = QString()) {
+      return std::max(width, std::max(metrics.horizontalAdvance(Titles(system)[column]),
+                                      metrics.horizontalAdvance(sample)) +
+                                 15);
+    };
+    const int design[] = {55, 60, 100, 60, 64, 74, 60, 60};
+    for (int c = 0; c < 8; ++c) {
+      if (c != kColIP) QCOMPARE(system->columnWidth(c), fitted(c, design[c]));
+    }
+    // The widest address and a clock text fit their columns.
+    QCOMPARE(system->columnWidth(kColIP), fitted(kColIP, 100, "255.255.255.255"));
+    QCOMPARE(system->columnWidth(kColClock), fitted(kColClock, 120, "0000-00-00  00:00:00"));
     for (int i = 0; i < 4; ++i) {
-      const QString title = Titles(system)[kColFirstScanVar + i];
-      QCOMPARE(system->columnWidth(kColFirstScanVar + i),
-               std::max(metrics.horizontalAdvance(title) + 15, 30));
+      QCOMPARE(system->columnWidth(kColFirstScanVar + i), fitted(kColFirstScanVar + i, 30));
     }
     QCOMPARE(system->selectionMode(), QAbstractItemView::NoSelection);
     QCOMPARE(system->focusPolicy(), Qt::NoFocus);
+  }
+
+  void TheHeaderDrawsItsCheckBox() {
+    TWindowFixture f;
+    THeaderView* header = f.Table(0)->Header();
+    const auto box = [&] {
+      header->viewport()->repaint();
+      return header->viewport()->grab().toImage().copy(header->CheckBoxRect());
+    };
+    const QImage unchecked = box();
+    f.AddController(10, "127.0.0.10");
+    const QImage checked = box();
+    QVERIFY(!header->CheckBoxRect().isEmpty());
+    QVERIFY2(checked != unchecked, "the check mark shows");
+    QImage blank(unchecked.size(), unchecked.format());
+    blank.fill(unchecked.pixel(0, 0));
+    QVERIFY2(unchecked != blank, "the box itself shows");
   }
 
   // ---- tabs from a template ------------------------------------------------------------
@@ -161,6 +187,12 @@ class fMainTest : public QObject {
     QCOMPARE(tips, hints);
     QCOMPARE(pages->tabText(1), QString("Variables"));
     QVERIFY(!pages->isTabVisible(1));
+    // Keyboard paging passes the hidden template by.
+    for (int i = 0; i < pages->count(); ++i) {
+      QTest::keyClick(pages, Qt::Key_Tab, Qt::ControlModifier);
+      QVERIFY(pages->currentIndex() != 1);
+    }
+    pages->setCurrentIndex(0);
     QCOMPARE(pages->currentIndex(), 0);
     if (tabs.size() > 1) QCOMPARE(Titles(f.Table(1)), firstTabColumns);
   }
@@ -201,7 +233,12 @@ class fMainTest : public QObject {
     const char* tabControls[] = {"btnCheck",  "btnWriteRTC", "btnRead1",        "btnWrite1",
                                  "cbReadEE1", "cbWriteEE1",  "cbWriteAllVars1", "Button21",
                                  "Button31",  "btnRead",     "cbReadEE",        "Button2"};
-    for (const char* name : tabControls) QVERIFY2(!Control(w, name)->isEnabled(), name);
+    // The template page's own controls count too, though the page itself stays disabled.
+    const auto enabled = [&](const char* name) {
+      QWidget* control = Control(w, name);
+      return control->isEnabledTo(control->parentWidget());
+    };
+    for (const char* name : tabControls) QVERIFY2(!enabled(name), name);
     for (const char* name : {"acEditVars", "acSaveToXML", "acLoadFromXML"})
       QVERIFY2(!Action(w, name)->isEnabled(), name);
     for (const char* name : {"acSelectAll", "acDeleteSelectedVars"})
@@ -210,7 +247,7 @@ class fMainTest : public QObject {
     QVERIFY(f.Table(1)->isEnabled());
 
     f.AddController(10, "127.0.0.10");
-    for (const char* name : tabControls) QVERIFY2(Control(w, name)->isEnabled(), name);
+    for (const char* name : tabControls) QVERIFY2(enabled(name), name);
     for (const char* name : {"acEditVars", "acSaveToXML", "acLoadFromXML"})
       QVERIFY2(Action(w, name)->isEnabled(), name);
   }
@@ -302,7 +339,7 @@ class fMainTest : public QObject {
     QCOMPARE(f.NADs(0), expected);
     QCOMPARE(f.NADs(1), expected);
     const auto mark = [](THeaderView* header) {
-      if (header->sortIndicatorSection() < 0) return 0;
+      if (header->sortIndicatorSection() < 0 || !header->isSortIndicatorShown()) return 0;
       return header->sortIndicatorOrder() == Qt::AscendingOrder ? 1 : 2;
     };
     QCOMPARE(mark(f.Table(0)->Header()), systemMark);
