@@ -8,22 +8,32 @@
 #   xvfb_stop               ends the display
 
 xvfb_start() {
-  local size="$1" fdfile
+  local size="$1" fdfile attempt
   fdfile="$(mktemp)"
-  # -displayfd picks a free display number and reports it once the server listens.
-  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
-  XVFB_PID=$!
-  for _ in $(seq 1 100); do
-    [ -s "$fdfile" ] && break
-    sleep 0.05
+  XVFB_LOG="${XVFB_LOG:-/dev/null}"
+  for attempt in 1 2 3; do
+    : >"$fdfile"
+    # -displayfd picks a free display number and reports it once the server listens.
+    # -noreset: a server that resets when its last client leaves refuses the next one a moment.
+    Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset 3>"$fdfile" >>"$XVFB_LOG" 2>&1 &
+    XVFB_PID=$!
+    for _ in $(seq 1 100); do
+      [ -s "$fdfile" ] && break
+      sleep 0.05
+    done
+    if [ -s "$fdfile" ]; then
+      export DISPLAY=":$(tr -d '\n' <"$fdfile")"
+      # A display number another server left behind can be taken without being usable.
+      if xdotool getdisplaygeometry >/dev/null 2>&1; then
+        rm -f "$fdfile"
+        return 0
+      fi
+    fi
+    xvfb_stop
   done
-  if [ ! -s "$fdfile" ]; then
-    echo "xvfb: the virtual display did not start" >&2
-    rm -f "$fdfile"
-    return 1
-  fi
-  export DISPLAY=":$(tr -d '\n' <"$fdfile")"
   rm -f "$fdfile"
+  echo "xvfb: the virtual display did not start" >&2
+  return 1
 }
 
 xvfb_stop() {
