@@ -94,7 +94,7 @@ TfmMain::~TfmMain() {
   Guarded([this] { SaveSettings(); });
   SetProcessEventsHook({});
   // The tables go with the session; their views must not ask for them any more.
-  for (TVSTView* view : fViews) view->Model()->Detach();
+  for (TVSTView* view : fViews) view->Detach();
   fSession.reset();
 }
 

@@ -40,6 +40,11 @@ TVSTTable* TVSTView::Table() const {
   return fModel->Table();
 }
 
+void TVSTView::Detach() {
+  fHeader->SetTable(nullptr);
+  fModel->Detach();
+}
+
 void TVSTView::Refresh() {
   fModel->AllChanged();
   fHeader->Sync();

@@ -31,6 +31,9 @@ class TVSTView : public QTableView {
   void BeginRowsChange();
   void EndRowsChange();
 
+  // Forgets the table: the session is about to free it.
+  void Detach();
+
   // Where a row's check box lies in the viewport (empty without such a row).
   QRect CheckBoxRect(int position) const;
 

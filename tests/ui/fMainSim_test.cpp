@@ -268,6 +268,28 @@ class fMainSimTest : public QObject {
     QCOMPARE(t.Data(1, 0, 2, Qt::ToolTipRole).toString(), QString("Tank temperature in 0.1 degC"));
   }
 
+  void AValueTheControllerCannotTakeIsNamedInTheStatusLine() {
+    TSimWindow t;
+    QVERIFY(t.Started);
+    t.Scan();
+    t.F.ShowTab(1);
+    const uint32_t before = t.Host->Controller(0).ReadVar("temp").value_or(0);
+    // A lone point passes the value dialog, but is no value for an integer.
+    uitest::Click(t.F.Table(1)->viewport(), t.F.CellPoint(1, 0, 2));
+    uitest::WhenModal<TfmEditValue>([](TfmEditValue* d) {
+      QTest::keyClicks(d->edValue(), ".");
+      QVERIFY(d->btnOK()->isEnabled());
+      d->btnOK()->click();
+    });
+    QTest::keyClick(t.F.Table(1), Qt::Key_Return);
+    t.Control<QPushButton>("btnWrite1")->click();
+    QCOMPARE(t.Host->Controller(0).ReadVar("temp").value_or(0), before);
+    QCOMPARE(t.W().StatusText(), QString("NAD 10: \".\" is not a valid int value for temp"));
+    // The next workflow starts with a clean line.
+    t.Control<QPushButton>("btnRead1")->click();
+    QCOMPARE(t.W().StatusText(), QString());
+  }
+
   void ExportAndImport() {
     TSimWindow t;
     QVERIFY(t.Started);

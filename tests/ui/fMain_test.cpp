@@ -252,6 +252,24 @@ class fMainTest : public QObject {
       QVERIFY2(Action(w, name)->isEnabled(), name);
   }
 
+  void ATabOptionIsTheSameOnEveryTab() {
+    TWindowFixture f("[A]\nVar0=temp\n[B]\nVar0=setpoint\n");
+    f.AddController(10, "127.0.0.10");
+    f.ShowTab(1);
+    Control<QCheckBox>(*f.Window, "cbWriteAllVars1")->click();
+    for (const char* name : {"cbWriteAllVars", "cbWriteAllVars1", "cbWriteAllVars2"}) {
+      QVERIFY2(Control<QCheckBox>(*f.Window, name)->isChecked(), name);
+    }
+    for (const char* name : {"cbReadEE2", "cbWriteEE2"}) {
+      QVERIFY2(!Control<QCheckBox>(*f.Window, name)->isChecked(), name);
+    }
+    QVERIFY(f.Window->Session().TabOption(TTabOption::toWriteAll));
+    f.ShowTab(2);
+    Control<QCheckBox>(*f.Window, "cbWriteAllVars2")->click();
+    QVERIFY(!Control<QCheckBox>(*f.Window, "cbWriteAllVars1")->isChecked());
+    QVERIFY(!f.Window->Session().TabOption(TTabOption::toWriteAll));
+  }
+
   // ---- row check boxes -----------------------------------------------------------------
 
   void ACheckBoxReachesEveryTableAndTheHeaders() {
