@@ -62,6 +62,9 @@ class TSimWindow {
   // then clicks. The workflow has run when this returns.
   void Mnemonic(Qt::Key key, const char* button) {
     auto* pressed = Control<QPushButton>(button);
+    // A user presses the keys once the window has the keyboard again: after a dialog,
+    // the activation comes back as a later event, and a key before it reaches no button.
+    QTRY_VERIFY(QApplication::activeWindow() == F.Window.get());
     QTest::keyClick(F.Window.get(), key, Qt::AltModifier);
     QVERIFY2(pressed->isDown(), button);
     QTRY_VERIFY(!pressed->isDown());
