@@ -110,10 +110,12 @@ const QRegularExpression kClock("^\\d{4}-\\d\\d-\\d\\d  \\d\\d:\\d\\d:\\d\\d$");
 class fMainSimTest : public QObject {
   Q_OBJECT
 
+  // Debug logs, should a test switch them on, go here and not beside the test program.
+  QTemporaryDir fLogs;
+
  private slots:
   void initTestCase() {
-    QTemporaryDir* logs = new QTemporaryDir;
-    TCommunicator::SetLogFilePath(logs->filePath("q-link.log").toStdString());
+    TCommunicator::SetLogFilePath(fLogs.filePath("q-link.log").toStdString());
   }
 
   void ScanFillsEveryTableSortedAndChecked() {
