@@ -114,9 +114,7 @@ class fMainSimTest : public QObject {
   QTemporaryDir fLogs;
 
  private slots:
-  void initTestCase() {
-    TCommunicator::SetLogFilePath(fLogs.filePath("q-link.log").toStdString());
-  }
+  void initTestCase() { TCommunicator::SetLogFilePath(fLogs.filePath("q-link.log").toStdString()); }
 
   void ScanFillsEveryTableSortedAndChecked() {
     TSimWindow t;
