@@ -32,6 +32,9 @@ bool ControllerPort(const QCommandLineParser& parser, const QCommandLineOption& 
 
 int main(int argc, char** argv) {
   TApplication app(argc, argv);
+  // Taken over at once: a signal during start-up waits in the pipe until the window can
+  // close as it should, with its settings stored.
+  TSignalPipe signals_;
   QApplication::setApplicationName(kApplicationTitle);
   QApplication::setApplicationVersion(GetFileVersionText(4));
   QGuiApplication::setDesktopFileName("varnel");
@@ -65,7 +68,6 @@ int main(int argc, char** argv) {
   TfmMain fmMain(templateFile);
   fmMain.SetControllerPort(port);
   fmMain.CreateDialogs();
-  TSignalPipe signals_;
   QObject::connect(&signals_, &TSignalPipe::Signalled, &fmMain,
                    [&fmMain] { Guarded([&] { fmMain.RequestClose(); }); });
   fmMain.show();
