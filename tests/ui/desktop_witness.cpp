@@ -2,7 +2,7 @@
 // user would and asks these controllers what reached them. It prints "PORT <port>" once
 // they listen; then each line "report" on stdin is answered with one line per controller,
 // "NAD <nad> pings <n> reads <n> writes <n> clock <seconds off the PC's clock>", and
-// "end". End of input stops them.
+// "end". "slow <ms>" makes every answer that late from then on. End of input stops them.
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -35,6 +35,14 @@ int main() {
   std::printf("PORT %d\n", host.Port());
   std::fflush(stdout);
   for (std::string line; std::getline(std::cin, line);) {
+    if (line.rfind("slow ", 0) == 0) {
+      for (int i = 0; i < host.Count(); ++i) {
+        sim::TSimFaults faults = host.Controller(i).Faults();
+        faults.DelayMs = std::stoi(line.substr(5));
+        host.Controller(i).SetFaults(faults);
+      }
+      continue;
+    }
     if (line != "report") continue;
     for (int i = 0; i < host.Count(); ++i) {
       sim::TSimController& c = host.Controller(i);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The desktop program as a user drives it: varnel --port P on a virtual display against
 # three simulated controllers; Alt+C scans, Alt+R checks their status, Alt+W writes their
-# clocks; SIGTERM closes the window, which stores its ten settings. The controllers say
-# what reached them. Runs inside a network namespace of its own where one can be made.
+# clocks; SIGTERM closes the window, which stores its ten settings, and started again it
+# does so too while a status check waits. The controllers say what reached them. Runs inside a network namespace of its own where one can be made.
 #   varnel_desktop_test.sh VARNEL WITNESS
 set -euo pipefail
 varnel="$1"
@@ -101,4 +101,42 @@ for name in EthernetAdapterID DirectConnection ExtraRetries ExtraTimeout Passwor
   grep -q "^$name=" "$conf" || { cat "$conf" >&2; fail "SIGTERM: $name was not stored"; }
 done
 grep -q '^EthernetAdapterID=lo$' "$conf" || fail "the adapter was not kept"
-echo "PASS: scan, status check and clock write as a user would; SIGTERM stored the settings"
+
+# Closing during a wait: started again, the answers slowed down, SIGTERM while the status
+# check waits on the first controller. The program ends soon, stores its settings, and
+# the later controllers are never asked.
+export XDG_CONFIG_HOME="$work/config-again"
+conf="$XDG_CONFIG_HOME/Morvane/Kestrum.conf"
+mkdir -p "$(dirname "$conf")"
+printf '[General]\nEthernetAdapterID=lo\n' >"$conf"
+report
+pings10="$(printf '%s\n' "${REPORT[@]}" | awk '$2 == 10 { print $4 }')"
+"$varnel" --port "$port" >"$work/varnel.log" 2>&1 &
+app=$!
+pids+=("$app")
+window="$(window_id "Varnel v1.3.3" 30)" || fail "the window did not open again"
+sleep 0.5
+press "$window" alt+c
+await "Alt+C again: the scan is heard" "\$2 != 10 || \$4 > $pings10"
+sleep 1.5
+report
+reads10="$(printf '%s\n' "${REPORT[@]}" | awk '$2 == 10 { print $6 }')"
+reads12="$(printf '%s\n' "${REPORT[@]}" | awk '$2 == 12 { print $6 }')"
+echo "slow 150" >&"${WITNESS[1]}"
+press "$window" alt+r
+await "Alt+R again: the first controller is asked" "\$2 != 10 || \$6 > $reads10"
+kill -TERM "$app"
+for _ in $(seq 1 100); do
+  kill -0 "$app" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$app" 2>/dev/null && fail "SIGTERM during a status check: the program did not end within 10 s"
+status=0
+wait "$app" || status=$?
+pids=("${pids[@]/$app/}")
+[ "$status" -eq 0 ] || fail "SIGTERM during a status check: the program ended with status $status"
+report
+[ "$(printf '%s\n' "${REPORT[@]}" | awk '$2 == 12 { print $6 }')" = "$reads12" ] ||
+  fail "SIGTERM during a status check: the check went on to the last controller"
+[ "$(grep -c '^[A-Za-z]*=' "$conf")" -eq 10 ] || { cat "$conf" >&2; fail "SIGTERM during a status check: the settings were not stored"; }
+echo "PASS: scan, status check and clock write as a user would; SIGTERM stored the settings, also during a status check"
