@@ -3,7 +3,9 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 ensure_deps() {
   if ! command -v cmake >/dev/null || ! command -v ninja >/dev/null || ! command -v clang++ >/dev/null \
      || [ ! -e /usr/include/CLI/CLI.hpp ] || [ ! -e /usr/include/gtest/gtest.h ] \
-     || [ ! -e /usr/include/expat.h ] || [ ! -e /usr/include/ini.h ] || [ ! -e /usr/include/nlohmann/json.hpp ]; then
+     || [ ! -e /usr/include/expat.h ] || [ ! -e /usr/include/ini.h ] || [ ! -e /usr/include/nlohmann/json.hpp ] \
+     || ! pkg-config --exists Qt6Widgets 2>/dev/null || ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null \
+     || ! command -v import >/dev/null || [ ! -e /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ]; then
     "$root/scripts/install-deps"
   fi
 }

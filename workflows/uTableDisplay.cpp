@@ -11,7 +11,10 @@ bool CellReached(const TSession& session, int position, int column) {
 }
 
 bool ProgressMarker(const TSession& session, int position, int column) {
-  return column >= kColNetwork && session.ShowSystemStatus &&
+  // A row that is not checked takes no part: the marker never rests on it, not even in
+  // the pause between the row before it and the one after.
+  const TTableRow* row = session.SystemTable().RowByPosition(position);
+  return column >= kColNetwork && session.ShowSystemStatus && row != nullptr && row->Checked &&
          position * 10 + (column - kColNetwork) == session.CurrentTest;
 }
 

@@ -27,7 +27,7 @@ std::string RowNumberText(int position);
 // A System table cell of a status column (3 and up) whose step the running (or last)
 // status check or clock write has passed.
 bool CellReached(const TSession& session, int position, int column);
-// The red marker of the step under way.
+// The red marker of the step under way (on checked rows only).
 bool ProgressMarker(const TSession& session, int position, int column);
 TCellLook SystemCellLook(const TSession& session, int position, int column);
 

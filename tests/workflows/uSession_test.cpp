@@ -171,6 +171,10 @@ TEST_F(TablesTest, TheSystemTableShowsEachStepOnceTheCheckHasPassedIt) {
   session_.ShowRTCUpdate = false;
   session_.SetRowChecked(System(), 0, false);
   EXPECT_EQ(SystemCellLook(session_, 0, kColNetwork).Led, TLed::ldNone) << "unchecked: blank";
+  // The check reaches an unchecked row's first position between the rows around it.
+  session_.CurrentTest = 0;
+  EXPECT_EQ(SystemCellLook(session_, 0, kColNetwork).Background, TCellBackground::cbNone)
+      << "no marker on an unchecked row";
   EXPECT_EQ(SystemCellLook(session_, 0, kColClock).Text, "");
   EXPECT_EQ(SystemCellLook(session_, 0, kColNAD).TextColour, TTextColour::tcGrey);
   session_.ShowSystemStatus = false;

@@ -1,0 +1,121 @@
+#include "ui/fOptions.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "ui/uCommon.h"
+
+namespace {
+
+template <class T>
+T* Named(T* widget, const char* name) {
+  widget->setObjectName(name);
+  return widget;
+}
+
+}  // namespace
+
+TfmOptions::TfmOptions(QWidget* parent)
+    : QDialog(parent), fEthAdapters(std::make_unique<TEthernetAdapterInfoList>()) {
+  setObjectName("fmOptions");
+  setWindowTitle("Setup");
+  setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+
+  auto* label1 = Named(new QLabel("&Ethernet adapter:", this), "Label1");
+  fCbEthAdapter = Named(new QComboBox(this), "cbEthAdapter");
+  fCbEthAdapter->setEditable(false);
+  fCbEthAdapter->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  fCbEthAdapter->setMinimumContentsLength(32);
+  label1->setBuddy(fCbEthAdapter);
+  auto* label2 = Named(new QLabel("Connection:", this), "Label2");
+  fRbLAN = Named(new QRadioButton("&Local area network (LAN)", this), "rbLAN");
+  fRbDirect = Named(new QRadioButton("&Direct connection", this), "rbDirect");
+  auto* label5 = Named(new QLabel("Password:", this), "Label5");
+  fEdPassword = Named(new QLineEdit(this), "edPassword");
+  label5->setBuddy(fEdPassword);
+  fCbExtraTimeout =
+      Named(new QCheckBox("Extra timeout for slow connection", this), "cbExtraTimeout");
+  fCbExtraRetries =
+      Named(new QCheckBox("Extra retries for unreliable connection", this), "cbExtraRetries");
+  fCbCreateDebugLogs = Named(new QCheckBox("Create debug logs", this), "cbCreateDebugLogs");
+  fBtnOK = Named(new QPushButton("&OK", this), "btnOK");
+  fBtnOK->setDefault(true);
+  fBtnCancel = Named(new QPushButton("&Cancel", this), "btnCancel");
+
+  auto* grid = new QGridLayout;
+  grid->addWidget(label1, 0, 0);
+  grid->addWidget(fCbEthAdapter, 0, 1);
+  grid->addWidget(label2, 1, 0, Qt::AlignTop);
+  auto* connection = new QVBoxLayout;
+  connection->addWidget(fRbLAN);
+  connection->addWidget(fRbDirect);
+  grid->addLayout(connection, 1, 1);
+  grid->addWidget(label5, 2, 0);
+  grid->addWidget(fEdPassword, 2, 1);
+  auto* boxes = new QVBoxLayout;
+  boxes->addWidget(fCbExtraTimeout);
+  boxes->addWidget(fCbExtraRetries);
+  boxes->addWidget(fCbCreateDebugLogs);
+  grid->addLayout(boxes, 3, 1);
+  grid->setColumnStretch(1, 1);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(fBtnOK);
+  buttons->addWidget(fBtnCancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(grid);
+  layout->addStretch(1);
+  layout->addLayout(buttons);
+
+  connect(fCbEthAdapter, &QComboBox::currentTextChanged, this,
+          [this](const QString& text) { Guarded([&] { fCbEthAdapter->setToolTip(text); }); });
+  connect(fBtnOK, &QPushButton::clicked, this, &TfmOptions::accept);
+  connect(fBtnCancel, &QPushButton::clicked, this, &TfmOptions::reject);
+  setFixedSize(sizeHint().expandedTo(QSize(448, 223)));
+}
+
+TfmOptions::~TfmOptions() = default;
+
+void TfmOptions::showEvent(QShowEvent* event) {
+  fEthAdapters = std::make_unique<TEthernetAdapterInfoList>();
+  FillControls();
+  QDialog::showEvent(event);
+}
+
+void TfmOptions::FillControls() {
+  fCbEthAdapter->clear();
+  fEthAdapters->Refresh();
+  std::vector<std::string> lines;
+  fEthAdapters->WriteToCombo(lines);
+  for (const std::string& line : lines) fCbEthAdapter->addItem(ToQ(line));
+  fCbEthAdapter->setCurrentIndex(fEthAdapters->IndexOf(EthernetAdapterID));
+  fCbEthAdapter->setToolTip(fCbEthAdapter->currentText());
+  (DirectConnection ? fRbDirect : fRbLAN)->setChecked(true);
+  fCbCreateDebugLogs->setChecked(CreateDebugLogs);
+  fCbExtraRetries->setChecked(ExtraRetries);
+  fCbExtraTimeout->setChecked(ExtraTimeout);
+  fEdPassword->setText(ToQ(Password));
+}
+
+void TfmOptions::ReadControls() {
+  const TEthernetAdapterInfo* adapter = fEthAdapters->Items(fCbEthAdapter->currentIndex());
+  EthernetAdapterID = adapter != nullptr ? adapter->ID() : std::string();
+  DirectConnection = fRbDirect->isChecked();
+  CreateDebugLogs = fCbCreateDebugLogs->isChecked();
+  ExtraRetries = fCbExtraRetries->isChecked();
+  ExtraTimeout = fCbExtraTimeout->isChecked();
+  Password = FromQ(fEdPassword->text());
+}
+
+void TfmOptions::accept() {
+  ReadControls();
+  QDialog::accept();
+}
