@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -236,6 +237,83 @@ TEST_F(TarvoTest, TagsBindByExactNameScopeAndElement) {
   }
 }
 
+// Duplicates in both lists: two scalars and two element 1s of one name, one tag object
+// listed twice, and tags that ask for the same variable in different words. The working
+// copies, and the addresses of the read request, follow the variable list (and the tag list
+// for one variable); a tag ends bound to the last variable it matched; the values read go to
+// the variable of the first tag of each name and element, so an earlier duplicate keeps
+// what it held although it was read.
+TEST_F(TarvoTest, BindingFollowsTheVariableListAndCopiesBackToTheFirstTag) {
+  Sim().ReplaceProgram(std::vector<sim::TSimVar>{
+      Var(0x0100, 1, 2, "global", "word", "x"),    // 0
+      Var(0x0110, 3, 2, "global", "word", "arr"),  // 1, 2, 3: elements 0 to 2
+      Var(0x0200, 1, 2, "global", "word", "x"),    // 4
+      Var(0x0300, 2, 2, "global", "word", "arr"),  // 5, 6: elements 0 and 1 again
+      Var(0x0400, 1, 2, "global", "word", "X"),    // 7
+  });
+  for (const auto& [address, value] : std::vector<std::pair<uint32_t, uint8_t>>{{0x0100, 0x11},
+                                                                                {0x0110, 0x31},
+                                                                                {0x0112, 0x21},
+                                                                                {0x0200, 0x12},
+                                                                                {0x0300, 0x32},
+                                                                                {0x0302, 0x22},
+                                                                                {0x0400, 0x33}}) {
+    Sim().WriteDataMemory(address, {value, 0});
+  }
+
+  TTagVarList tags;
+  TTagVar* twice = Tag(10, "x");
+  tags.Add(Tag(10, "arr", 1));  // t0
+  tags.Add(Tag(10, "x"));       // t1
+  tags.Add(Tag(10, "x", 0));    // t2
+  tags.Add(Tag(10, "arr"));     // t3: element 0
+  tags.Add(twice);              // t4
+  tags.Add(Tag(10, "X"));       // t5
+  tags.Add(Tag(11, "x"));       // t6: another controller's
+  tags.Add(Tag(10, "arr", 3));  // t7: beyond the array
+  tags.Add(Tag(10, "x", 1));    // t8: a scalar has no element 1
+  tags.Add(twice);              // t9
+  tarvo_->Read(tags);
+  tags.Remove(twice);  // the list frees what it holds: once
+  ASSERT_EQ(tarvo_->ProgramState(), TProgramState::psCheckCode) << tarvo_->ErrorS;
+
+  const TTarvoVarList& vars = *tarvo_->TarvoVarList();
+  ASSERT_EQ(vars.Count(), 8);
+  std::vector<uint16_t> copied;
+  for (int i = 0; i < tarvo_->SelectedVarList().Count(); ++i)
+    copied.push_back(static_cast<uint16_t>(tarvo_->SelectedVarList().Items(i)->RealAddress()));
+  const std::vector<uint16_t> expected = {0x0100, 0x0100, 0x0100, 0x0100, 0x0110, 0x0112, 0x0200,
+                                          0x0200, 0x0200, 0x0200, 0x0300, 0x0302, 0x0400};
+  EXPECT_EQ(copied, expected);
+  const auto reads = Requests(kReadRandom);
+  ASSERT_EQ(reads.size(), 1u);
+  std::vector<uint16_t> requested;
+  for (size_t i = 6; i + 1 < reads[0].Params.size(); i += 2)
+    requested.push_back(static_cast<uint16_t>(reads[0].Params[i] | (reads[0].Params[i + 1] << 8)));
+  EXPECT_EQ(requested, expected);
+
+  const auto boundTo = [&](int t) { return vars.IndexOf(tags.Items(t)->TarvoVar()); };
+  // t4 is gone from the list: t5 to t8 are now at 4 to 7, and the second t4 at 8.
+  EXPECT_EQ(boundTo(0), 6);
+  EXPECT_EQ(boundTo(1), 4);
+  EXPECT_EQ(boundTo(2), 4);
+  EXPECT_EQ(boundTo(3), 5);
+  EXPECT_EQ(boundTo(4), 7);
+  EXPECT_EQ(boundTo(5), -1);
+  EXPECT_EQ(boundTo(6), -1);
+  EXPECT_EQ(boundTo(7), -1);
+  EXPECT_EQ(boundTo(8), 4);
+
+  const auto value = [&](int v) { return vars.Items(v)->ValueFloat(); };
+  EXPECT_EQ(value(4), 0x12);
+  EXPECT_EQ(value(0), 0) << "read, but no tag's first variable";
+  EXPECT_EQ(value(5), 0x32);
+  EXPECT_EQ(value(1), 0);
+  EXPECT_EQ(value(6), 0x22);
+  EXPECT_EQ(value(2), 0);
+  EXPECT_EQ(value(7), 0x33);
+}
+
 TEST_F(TarvoTest, TagListWithoutThisNadSendsNothing) {
   TTagVarList tags;
   tags.Add(Tag(11, "temp"));
@@ -410,6 +488,152 @@ TEST_F(TarvoTest, UnknownAdapterFailsTheSocketCheck) {
   EXPECT_EQ(tarvo_->ErrorS, "Cannot open socket!");
   EXPECT_FALSE(tarvo_->SockOK());
   EXPECT_TRUE(Commands().empty());
+}
+
+// Binding and copy-back against the rules applied one pair at a time (every variable with
+// every tag), on random lists full of duplicates: names that differ in case, arrays that
+// repeat, local variables, tags of another NAD, one tag listed several times, variable lists
+// replaced by others of the same length, and tags rebound by hand before the copy-back.
+class TarvoBindingRules : public ::testing::Test {
+ protected:
+  struct TReference {
+    std::vector<const TTarvoVar*> Copies;   // the variable each copy is made from
+    std::vector<const TTarvoVar*> BoundTo;  // per tag, after the binding
+  };
+
+  static bool Binds(const TTarvoVar& V, const TTagVar& T, int32_t nad) {
+    return T.NAD() == nad && V.Name() == T.Name() && V.ArrayCount() > T.ArrayIndex() &&
+           V.Scope() == vsGlobal &&
+           (V.ArrayIndex() == T.ArrayIndex() || (T.ArrayIndex() < 0 && V.ArrayIndex() == 0));
+  }
+
+  static TReference Bind(const TTarvoVarList& vars, const TTagVarList& tags, int32_t nad) {
+    TReference r;
+    r.BoundTo.assign(static_cast<size_t>(tags.Count()), nullptr);
+    for (int v = 0; v < vars.Count(); ++v) {
+      for (int t = 0; t < tags.Count(); ++t) {
+        if (!Binds(*vars.Items(v), *tags.Items(t), nad)) continue;
+        r.Copies.push_back(vars.Items(v));
+        // One object listed twice is bound wherever it stands.
+        for (int u = 0; u < tags.Count(); ++u)
+          if (tags.Items(u) == tags.Items(t)) r.BoundTo[static_cast<size_t>(u)] = vars.Items(v);
+      }
+    }
+    return r;
+  }
+
+  // Where each copy's value goes, given the tags as they are bound now.
+  static std::vector<const TTarvoVar*> Targets(const TTarvoVarList& copies, const TTagVarList& tags,
+                                               int32_t nad) {
+    std::vector<const TTarvoVar*> targets;
+    for (int c = 0; c < copies.Count(); ++c) {
+      const TTarvoVar* C = copies.Items(c);
+      const TTarvoVar* target = nullptr;
+      for (int t = 0; t < tags.Count() && target == nullptr; ++t) {
+        const TTarvoVar* V = tags.Items(t)->TarvoVar();
+        if (V != nullptr && tags.Items(t)->NAD() == nad && V->Name() == C->Name() &&
+            V->ArrayIndex() == C->ArrayIndex()) {
+          target = V;
+        }
+      }
+      targets.push_back(target);
+    }
+    return targets;
+  }
+
+  std::unique_ptr<TTarvoVarList> RandomVars(int count) {
+    static const char* const kNames[] = {"a", "b", "A", "level", "b"};
+    auto vars = std::make_unique<TTarvoVarList>();
+    while (vars->Count() < count) {
+      const std::string name = kNames[Pick(5)];
+      const TTarvoVarScope scope = Pick(6) == 0 ? vsLocal : vsGlobal;
+      const int elements = Pick(3) == 0 ? 1 + Pick(4) : 1;
+      for (int e = 0; e < elements && vars->Count() < count; ++e) {
+        vars->Add(std::make_unique<TTarvoVar>(name, 0x100 + 2 * vars->Count(), 2, elements, e, 0,
+                                              scope, vtWord, vvUser, vaReadWrite, "",
+                                              TVarValue::U16(0)));
+      }
+    }
+    return vars;
+  }
+
+  std::unique_ptr<TTagVarList> RandomTags(int count) {
+    static const char* const kNames[] = {"a", "b", "A", "level", "B", "c"};
+    auto tags = std::make_unique<TTagVarList>();
+    while (tags->Count() < count) {
+      if (tags->Count() > 0 && Pick(8) == 0) {
+        tags->Add(tags->Items(Pick(tags->Count())));  // the same object again
+        continue;
+      }
+      const int32_t nad = Pick(8) == 0 ? 11 : 10;
+      tags->Add(Tag(nad, kNames[Pick(6)], Pick(3) - 1 + (Pick(4) == 0 ? 2 : 0)));
+    }
+    return tags;
+  }
+
+  // Distinct raw values in every variable, so that a copied value shows where it came from.
+  static void Stamp(const TTarvoVarList& vars, int32_t base) {
+    for (int v = 0; v < vars.Count(); ++v) vars.Items(v)->SetTarvoValue(base + v);
+  }
+
+  // Frees a tag list that may hold one object several times.
+  static void Free(TTagVarList& tags) {
+    std::vector<TTagVar*> distinct;
+    for (int t = 0; t < tags.Count(); ++t) distinct.push_back(tags.Items(t));
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    tags.ClearWithoutFreeing();
+    for (TTagVar* t : distinct) delete t;
+  }
+
+  int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
+
+  std::mt19937 random_{20240611};
+};
+
+TEST_F(TarvoBindingRules, MatchTheRulesPairByPair) {
+  TTarvo tarvo(10);
+  for (int trial = 0; trial < 300; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    // Every few trials the list is replaced by one just as long.
+    if (trial % 3 == 0) tarvo.SetTarvoVarList(RandomVars(trial % 2 == 0 ? 24 : 1 + Pick(40)));
+    const TTarvoVarList& vars = *tarvo.TarvoVarList();
+    const std::unique_ptr<TTagVarList> tagList = RandomTags(1 + Pick(30));
+    TTagVarList& tags = *tagList;
+    Stamp(vars, 1000 * (trial + 1));
+
+    const TReference expected = Bind(vars, tags, 10);
+    tarvo.AssignTarvoVarsToTagVars(tags);
+    const TTarvoVarList& copies = tarvo.SelectedVarList();
+    ASSERT_EQ(copies.Count(), static_cast<int>(expected.Copies.size()));
+    for (int c = 0; c < copies.Count(); ++c) {
+      const TTarvoVar* from = expected.Copies[static_cast<size_t>(c)];
+      EXPECT_EQ(copies.Items(c)->RealAddress(), from->RealAddress()) << "copy " << c;
+    }
+    for (int t = 0; t < tags.Count(); ++t)
+      EXPECT_EQ(tags.Items(t)->TarvoVar(), expected.BoundTo[static_cast<size_t>(t)]) << "tag " << t;
+
+    // Now and then a tag is rebound or unbound by hand before the values come back.
+    if (trial % 4 == 1 && tags.Count() > 0 && vars.Count() > 0) {
+      TTagVar* tag = tags.Items(Pick(tags.Count()));
+      tag->ClearTarvoVarReference();
+      if (Pick(2) == 0) tag->SetTarvoVar(vars.Items(Pick(vars.Count())));
+    }
+    // The copies hold the values of the stamp before; the variables get new ones.
+    const std::vector<const TTarvoVar*> targets = Targets(copies, tags, 10);
+    std::vector<int32_t> want;
+    for (int v = 0; v < vars.Count(); ++v) want.push_back(5000 + v);
+    for (size_t c = 0; c < targets.size(); ++c) {
+      if (targets[c] != nullptr)
+        want[static_cast<size_t>(vars.IndexOf(targets[c]))] =
+            copies.Items(static_cast<int>(c))->TarvoValue();
+    }
+    Stamp(vars, 5000);
+    tarvo.CopyValuesToTagVars(tags);
+    for (int v = 0; v < vars.Count(); ++v)
+      EXPECT_EQ(vars.Items(v)->TarvoValue(), want[static_cast<size_t>(v)]) << "variable " << v;
+    Free(tags);
+  }
 }
 
 TEST(TarvoListTest, ItemsLookupAndRemoval) {
