@@ -11,6 +11,8 @@
 #include <ctime>
 #include <thread>
 
+#include "comm/uAdapterTable.h"
+
 namespace {
 
 constexpr uint32_t kToolNAD = 1;
@@ -126,7 +128,11 @@ TCommunicator::TCommunicator(std::unique_ptr<TUdpEndpoint> endpoint)
     : fUDPDriver(endpoint ? std::move(endpoint) : CreatePosixUdpEndpoint()),
       fEthAdapter(std::make_unique<TEthernetAdapterInfo>()),
       fEthAdapterList(std::make_unique<TEthernetAdapterInfoList>()) {
-  fEthAdapterList->Refresh();
+  // The host's adapters as last read: a controller object made per controller found must
+  // not read the system's table each time. Opening the socket reads it afresh.
+  std::vector<TAdapterRecord> table;
+  LastAdapterTable(table);
+  fEthAdapterList->Assign(table);
   fEthAdapter->GetDefault();
   fHostIp = fEthAdapter->IPAddress();
   fUDPDriver->SetHandler([this](const uint8_t* data, size_t size, const TDatagramInfo& info) {
@@ -143,6 +149,12 @@ TCommunicator::~TCommunicator() {
 bool TCommunicator::Open(const std::string& EthAdapterID) {
   try {
     fUDPDriver->Deactivate();
+    // The one read of the host's configuration that a socket needs: the adapter list and
+    // the selection below both take it.
+    std::vector<TAdapterRecord> table;
+    QueryAdapterTable(table);
+    fEthAdapterList->Assign(table);
+    if (EthAdapterID.empty()) GetLocalIP();
     const bool selected =
         EthAdapterID.empty() ? fEthAdapter->GetDefault() : fEthAdapter->SetByID(EthAdapterID);
     if (!selected) return false;

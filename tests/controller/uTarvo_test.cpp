@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "comm/uAdapterTable.h"
 #include "data/uErrors.h"
 #include "sim/uSimHost.h"
 
@@ -480,6 +481,44 @@ TEST_F(TarvoTest, StaticAddressWithPortReachesTheController) {
   ASSERT_NE(tags.Items(0)->TarvoVar(), nullptr) << other->ErrorS;
   EXPECT_EQ(other->IP(), Sim(1).IP());
   for (const sim::TSimRequest& r : Sim(1).Requests()) EXPECT_FALSE(r.Broadcast);
+}
+
+// The host's adapter table is read where a use needs it as it is now, opening a socket,
+// and nowhere else: not per controller object, not when an adapter is chosen, not per
+// request. A status check opens twice per controller (its socket check, then its first Read).
+TEST_F(TarvoTest, AdapterTableIsReadOncePerSocketOpened) {
+  int reads = 0;
+  TScopedAdapterTable table([&reads](std::vector<TAdapterRecord>& out) {
+    ++reads;
+    out = {{"eth9", "eth9", "192.0.2.7", "255.255.255.0", "192.0.2.1"},
+           {"lo", "lo", "127.0.0.1", "255.0.0.0", ""}};
+    return true;
+  });
+  std::vector<std::unique_ptr<TTarvo>> controllers;
+  for (int32_t nad : {10, 11}) controllers.push_back(MakeTarvo(nad));
+  EXPECT_EQ(reads, 1) << "the first object reads it; the next take it as read";
+
+  for (auto& T : controllers) {
+    T->SetEthAdapterID("lo");
+    ASSERT_TRUE(T->CheckSocket());
+    ASSERT_TRUE(T->CheckTarvo());
+    ASSERT_TRUE(T->CheckProgram());
+    ASSERT_TRUE(T->CheckAllocation());
+    T->CheckPLCRun();
+    TTagVarList tags;
+    tags.Add(Tag(T->NAD(), "counter_w"));
+    T->Read(tags);
+    T->Read(tags);
+    ASSERT_NE(tags.Items(0)->TarvoVar(), nullptr) << T->ErrorS;
+    T->Disconnect();
+  }
+  EXPECT_EQ(reads, 1 + 2 * 2);
+
+  // The list the settings dialog shows is read afresh.
+  TEthernetAdapterInfoList list;
+  list.Refresh();
+  EXPECT_EQ(reads, 6);
+  EXPECT_EQ(list.Count(), 2);
 }
 
 TEST_F(TarvoTest, UnknownAdapterFailsTheSocketCheck) {
