@@ -29,8 +29,11 @@ constexpr size_t kMaxInFlight = 1024;
 
 std::mutex gHookMutex;
 std::function<void()> gProcessEventsHook;
+// Whether a hook is set, so that a wait without one need not copy it under the lock.
+std::atomic<bool> gHookSet{false};
 
 std::function<void()> ProcessEventsHook() {
+  if (!gHookSet.load()) return {};
   std::lock_guard lock(gHookMutex);
   return gProcessEventsHook;
 }
@@ -109,6 +112,7 @@ void DropUndecodableFront(std::string& text) {
 void SetProcessEventsHook(std::function<void()> hook) {
   std::lock_guard lock(gHookMutex);
   gProcessEventsHook = std::move(hook);
+  gHookSet.store(static_cast<bool>(gProcessEventsHook));
 }
 
 std::string TCommunicator::LogFilePath() {
@@ -717,8 +721,12 @@ void TCommunicator::HandleDatagram(const uint8_t* data, size_t size, const TData
         fCommState.store(csWAITING);
       }
     }
-    DropUndecodableFront(RecMessage);
-    if (!DecodeFrame(RecMessage, frame, fromNAD, toNAD, direction, msgType, body)) return;
+    // Most datagrams hold one whole answer: decoded at once. Only a front that fails is
+    // looked at more closely, and dropped when it can never decode.
+    if (!DecodeFrame(RecMessage, frame, fromNAD, toNAD, direction, msgType, body)) {
+      DropUndecodableFront(RecMessage);
+      if (!DecodeFrame(RecMessage, frame, fromNAD, toNAD, direction, msgType, body)) return;
+    }
 
     fResponseErrorCode = static_cast<TMessageDirection>(direction);
     fSenderNAD = static_cast<int32_t>(fromNAD);
