@@ -82,6 +82,24 @@ uint32_t AlignUp(uint32_t v, uint32_t to) {
   return (v + to - 1) / to * to;
 }
 
+// The frame's layout: start mark, length L (body + 2), from and to NAD, direction, type,
+// then L - 2 body bytes and the checksum over everything before it.
+constexpr size_t kFrameHeaderBytes = 14;
+constexpr size_t kFrameOverheadBytes = kFrameHeaderBytes + 2;
+
+// The size of the whole, intact frame that `p` begins with; 0 when none does. Checked as
+// the codec's decoder checks frames, on the bytes themselves.
+size_t FrameLengthAt(const uint8_t* p, size_t n) {
+  if (n < kFrameHeaderBytes || p[0] != 0xAA || p[1] != 0x55) return 0;
+  const size_t L = Get16(p + 2);
+  if (L < static_cast<size_t>(kMinFrameLength) || L > static_cast<size_t>(kMaxFrameLength))
+    return 0;
+  const size_t total = L + kFrameHeaderBytes;
+  if (n < total) return 0;
+  const int covered = static_cast<int>(L + 12);
+  return FrameChecksum(p, covered, 0) == Get16(p + covered) ? total : 0;
+}
+
 void PutDirEntry(uint8_t* p, const std::string& name, uint32_t address, uint32_t size) {
   std::memset(p, 0, kDirEntrySize);
   std::memcpy(p, name.data(), std::min<size_t>(name.size(), 32));
@@ -496,21 +514,24 @@ size_t TSimController::MemoryBytes() const {
 TSimReply TSimController::HandleDatagram(const uint8_t* data, size_t size,
                                          const std::string& peerIP, int peerPort, bool broadcast) {
   TSimReply reply;
-  std::string buffer = BytesToHex(data, size);
   std::lock_guard lock(fMutex);
-  std::string frameText, bodyText;
-  uint32_t from, to;
-  uint8_t direction, type;
   // Frames sent back to back in one datagram are each answered; the first thing that is
   // no frame ends the datagram.
-  while (DecodeFrame(buffer, frameText, from, to, direction, type, bodyText)) {
+  for (size_t at = 0;;) {
+    const size_t length = FrameLengthAt(data + at, size - at);
+    if (length == 0) break;
+    const uint8_t* frame = data + at;
+    at += length;
+    const uint32_t to = Get32(frame + 8);
+    const uint8_t direction = frame[12], type = frame[13];
     if (to != fNAD && to != 0) continue;
     if (direction != md_REQ || type != mt_COMMAND) continue;
-    uint8_t body[kMaxFrameLength];
-    int count = 0;
-    if (!HexToBytes(bodyText, body, sizeof body, count) || count < 3) continue;
+    // The body: command, parameters, password hash.
+    const uint8_t* body = frame + kFrameHeaderBytes;
+    const size_t count = length - kFrameOverheadBytes;
+    if (count < 3) continue;
     TSimRequest req;
-    req.FromNAD = from;
+    req.FromNAD = Get32(frame + 4);
     req.ToNAD = to;
     req.Direction = direction;
     req.Type = type;
