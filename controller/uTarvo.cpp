@@ -192,6 +192,7 @@ TTarvo::TTarvo(int32_t aNAD) : TTarvo() {
 TTarvo::TTarvo(std::unique_ptr<TCommunicator> aComm)
     : fTarvoVarList(std::make_unique<TTarvoVarList>()),
       fSelectedVarList(std::make_unique<TTarvoVarList>()),
+      fSpareVarList(std::make_unique<TTarvoVarList>()),
       fVarIndex(std::make_unique<TVarIndex>()),
       fCopyPlan(std::make_unique<TCopyPlan>()),
       fComm(aComm.get()),
@@ -365,13 +366,13 @@ const TTarvo::TVarIndex& TTarvo::VarIndex() {
 
 void TTarvo::ForgetSelection() {
   fSelectedVarList->Clear();
+  fSpareVarList->Clear();
   fSelectedTags.clear();
   fCopyPlan->Tags = nullptr;
   fVarIndex->List = nullptr;
 }
 
 void TTarvo::AssignTarvoVarsToTagVars(TTagVarList& TagVarList) {
-  fSelectedVarList->Clear();
   fSelectedTags.clear();
   TagVarList.ClearTarvoVarReferences();
   const TVarIndex& index = VarIndex();
@@ -402,15 +403,29 @@ void TTarvo::AssignTarvoVarsToTagVars(TTagVarList& TagVarList) {
   // Tags in the order of their variables, as a table column usually is, need no sorting.
   if (!std::is_sorted(pairs.begin(), pairs.end())) std::sort(pairs.begin(), pairs.end());
 
+  // A Read binds its write tags and then its read tags, each time to as many copies as
+  // the call before; the copies of the last two bindings are kept and assigned afresh
+  // when the count is the same, instead of being freed and made again.
+  const int copies = static_cast<int>(pairs.size());
+  if (fSelectedVarList->Count() != copies) std::swap(fSelectedVarList, fSpareVarList);
+  const bool reuse = fSelectedVarList->Count() == copies;
+  if (!reuse) fSelectedVarList->Clear();
   std::vector<int> copyKey;
   copyKey.reserve(pairs.size());
-  for (const TPair& p : pairs) {
+  fSelectedTags.reserve(pairs.size());
+  for (int c = 0; c < copies; ++c) {
+    const TPair& p = pairs[static_cast<size_t>(c)];
     TTarvoVar* V = fTarvoVarList->Items(p.Var);
     TTagVar* T = TagVarList.Items(p.Tag);
     T->SetTarvoVar(V);
-    auto copy = std::make_unique<TTarvoVar>();
-    copy->Assign(V);  // after the setter, so the copy carries a value just applied
-    fSelectedVarList->Add(std::move(copy));
+    // After the setter, so the copy carries a value just applied.
+    if (reuse) {
+      fSelectedVarList->Items(c)->Assign(V);
+    } else {
+      auto copy = std::make_unique<TTarvoVar>();
+      copy->Assign(V);
+      fSelectedVarList->Add(std::move(copy));
+    }
     fSelectedTags.push_back(T);
     copyKey.push_back(p.Key);
   }

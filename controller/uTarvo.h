@@ -107,6 +107,8 @@ class TTarvo {
   std::string fIP;
   std::unique_ptr<TTarvoVarList> fTarvoVarList;
   std::unique_ptr<TTarvoVarList> fSelectedVarList;
+  // The copies of the binding before the last, kept to be assigned again.
+  std::unique_ptr<TTarvoVarList> fSpareVarList;
   // The tag each copy of fSelectedVarList was made for, in the same order.
   std::vector<TTagVar*> fSelectedTags;
   std::unique_ptr<TVarIndex> fVarIndex;
