@@ -83,6 +83,50 @@ struct TTarvo::TVarIndex {
   mutable std::vector<uint32_t> Stamp;
   mutable std::vector<TTarvoVar*> FirstBound;
   mutable uint32_t Pass = 0;
+  // The key each tag of a tag list found at its last binding, by the tag's position. A
+  // Read binds the same tags again and again, so a tag that is still the one at its
+  // position, with the same name and element, takes its key from here instead of the
+  // lookup. Emptied whenever the index is built.
+  struct TTagKey {
+    const TTagVar* Tag;
+    std::string Name;
+    int32_t Element;
+    int Key;
+  };
+  struct TTagKeys {
+    const TTagVarList* Tags = nullptr;
+    std::vector<TTagKey> Keys;
+  };
+  mutable TTagKeys TagKeys[2];
+  mutable int NextTagKeys = 0;
+
+  // The key of tag `t` of `tags`, remembered for the next binding of the same list.
+  int KeyOfTag(const TTagVarList& tags, int t, const TTagVar& T) const {
+    TTagKeys* cache = nullptr;
+    for (TTagKeys& c : TagKeys) {
+      if (c.Tags == &tags) cache = &c;
+    }
+    if (cache == nullptr) {
+      cache = &TagKeys[NextTagKeys];
+      NextTagKeys = (NextTagKeys + 1) % 2;
+      cache->Tags = &tags;
+      cache->Keys.clear();
+    }
+    const int32_t element = ElementOf(T);
+    const auto at = static_cast<size_t>(t);
+    if (at < cache->Keys.size()) {
+      const TTagKey& known = cache->Keys[at];
+      if (known.Tag == &T && known.Element == element && known.Name == T.Name()) return known.Key;
+    }
+    const int key = Find(T.Name(), element);
+    if (at >= cache->Keys.size()) cache->Keys.resize(at + 1, TTagKey{nullptr, {}, 0, -1});
+    TTagKey& entry = cache->Keys[at];
+    entry.Tag = &T;
+    entry.Name = T.Name();
+    entry.Element = element;
+    entry.Key = key;
+    return key;
+  }
 
   bool Describes(const TTarvoVarList& list) const {
     if (List != &list || static_cast<size_t>(list.Count()) != Items.size()) return false;
@@ -149,6 +193,7 @@ struct TTarvo::TVarIndex {
     Stamp.assign(sizes.size(), 0);
     FirstBound.assign(sizes.size(), nullptr);
     Pass = 0;
+    for (TTagKeys& c : TagKeys) c = TTagKeys{};
   }
 };
 
@@ -391,7 +436,7 @@ void TTarvo::AssignTarvoVarsToTagVars(TTagVarList& TagVarList) {
   for (int t = 0; t < TagVarList.Count(); ++t) {
     const TTagVar* T = TagVarList.Items(t);
     if (T->NAD() != fNAD) continue;
-    const int key = index.Find(T->Name(), ElementOf(*T));
+    const int key = index.KeyOfTag(TagVarList, t, *T);
     if (key < 0) continue;
     tagKey[static_cast<size_t>(t)] = key;
     for (int i = index.Start[static_cast<size_t>(key)];

@@ -675,6 +675,73 @@ TEST_F(TarvoBindingRules, MatchTheRulesPairByPair) {
   }
 }
 
+// A Read binds the same tag lists over and over, and what is worked out for one binding
+// may be kept for the next; a tag whose element or NAD changed, or a tag replaced by
+// another in its place, must still bind by the rules, and so must a shorter or longer list.
+TEST_F(TarvoBindingRules, SameTagListBoundAgainAfterItsTagsChange) {
+  TTarvo tarvo(10);
+  tarvo.SetTarvoVarList(RandomVars(30));
+  const TTarvoVarList& vars = *tarvo.TarvoVarList();
+  const std::unique_ptr<TTagVarList> tagList = RandomTags(20);
+  TTagVarList& tags = *tagList;
+  std::vector<TTagVar*> replaced;
+  for (int round = 0; round < 200; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const TReference expected = Bind(vars, tags, 10);
+    tarvo.AssignTarvoVarsToTagVars(tags);
+    const TTarvoVarList& copies = tarvo.SelectedVarList();
+    ASSERT_EQ(copies.Count(), static_cast<int>(expected.Copies.size()));
+    for (int c = 0; c < copies.Count(); ++c) {
+      EXPECT_EQ(copies.Items(c)->RealAddress(),
+                expected.Copies[static_cast<size_t>(c)]->RealAddress())
+          << "copy " << c;
+    }
+    for (int t = 0; t < tags.Count(); ++t)
+      EXPECT_EQ(tags.Items(t)->TarvoVar(), expected.BoundTo[static_cast<size_t>(t)]) << "tag " << t;
+
+    // Between bindings: an element changes, a tag is replaced by another (of the same
+    // name for the other NAD, or any other), or the list grows or shrinks at its end.
+    std::vector<TTagVar*> order;
+    for (int t = 0; t < tags.Count(); ++t) order.push_back(tags.Items(t));
+    const size_t at = static_cast<size_t>(Pick(tags.Count()));
+    const auto another = [this] {
+      const std::unique_ptr<TTagVarList> fresh = RandomTags(1);
+      TTagVar* t = fresh->Items(0);
+      fresh->ClearWithoutFreeing();
+      return t;
+    };
+    switch (Pick(4)) {
+      case 0:
+        order[at]->SetArrayIndex(Pick(4) - 1);
+        break;
+      case 1:
+        replaced.push_back(order[at]);
+        order[at] =
+            Tag(order[at]->NAD() == 10 ? 11 : 10, order[at]->Name(), order[at]->ArrayIndex());
+        break;
+      case 2:
+        replaced.push_back(order[at]);
+        order[at] = another();
+        break;
+      default:
+        if (Pick(2) == 0 && order.size() > 1) {
+          replaced.push_back(order.back());
+          order.pop_back();
+        } else {
+          order.push_back(another());
+        }
+        break;
+    }
+    tags.ClearWithoutFreeing();
+    for (TTagVar* t : order) tags.Add(t);
+  }
+  for (int t = 0; t < tags.Count(); ++t) replaced.push_back(tags.Items(t));
+  tags.ClearWithoutFreeing();
+  std::sort(replaced.begin(), replaced.end());
+  replaced.erase(std::unique(replaced.begin(), replaced.end()), replaced.end());
+  for (TTagVar* t : replaced) delete t;
+}
+
 TEST(TarvoListTest, ItemsLookupAndRemoval) {
   TTarvoList list;
   EXPECT_EQ(list.AddNewTarvoByNAD(5), 0);
