@@ -5,7 +5,11 @@
 // most 1.5. The process's CPU time is taken over each side's pings as well: a round trip
 // that is fast only because some thread spins for it is paid for in CPU.
 //
-//   ping_bench [pings per side, default 5000]
+// With an answer delay the controller answers that many milliseconds late, as one behind
+// a slow network would: the round trips are then the delay's, and the CPU time shows what
+// the wait costs while nothing comes.
+//
+//   ping_bench [pings per side, default 5000] [answer delay in ms, default 0]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -91,10 +95,12 @@ int main(int argc, char** argv) {
   SetUdpLoopbackOnly(true);
   const int pings = std::max(kRounds, argc > 1 ? std::atoi(argv[1]) : 5000);
   const int perRound = pings / kRounds;
+  const int delayMs = argc > 2 ? std::max(0, std::atoi(argv[2])) : 0;
 
   sim::TSimHostOptions options;
   options.Controllers = 1;
   options.BaseNAD = kNAD;
+  options.Faults.DelayMs = delayMs;
   sim::TSimHost host(options);
   std::string error;
   if (!host.Start(&error)) {
@@ -170,8 +176,10 @@ int main(int argc, char** argv) {
   const double commMedian = Percentile(viaComm, 0.5);
   const double rawMedian = Percentile(viaRaw, 0.5);
   const double ratio = commMedian / rawMedian;
-  std::printf("%zu pings each way against one simulated controller on port %d\n", viaComm.size(),
+  std::printf("%zu pings each way against one simulated controller on port %d", viaComm.size(),
               host.Port());
+  if (delayMs > 0) std::printf(", answering %d ms late", delayMs);
+  std::printf("\n");
   // Both sides include the simulator's share, which is the same for each.
   const double commCpuPerPing = Micros(commCpu) / static_cast<double>(kRounds * perRound);
   const double rawCpuPerPing = Micros(rawCpu) / static_cast<double>(kRounds * perRound);

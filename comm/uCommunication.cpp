@@ -23,6 +23,9 @@ constexpr const char* kLimitedBroadcast = "255.255.255.255";
 constexpr size_t kMaxCollectedText = 2080;
 // How long a wait watches for the answer before it goes to sleep (see SpinForAnswer).
 constexpr std::chrono::microseconds kAnswerSpin{100};
+// After this many waits in a row whose answer the spin did not see (a slow network, a
+// lost answer, a broadcast's collection), the next waits sleep at once.
+constexpr int kSpinMissesBeforeSleep = 3;
 // The least time an attempt's answer is waited for after its own wait ran out.
 constexpr int kMinLateAnswerBoundMs = 1000;
 constexpr size_t kMaxInFlight = 1024;
@@ -537,8 +540,14 @@ bool TCommunicator::WaitForAnswer(int timeout) {
   const auto ready = [this] { return fCommState.load() == csREADY; };
 
   std::unique_lock lock(fMutex, std::defer_lock);
-  SpinForAnswer(lock, start + kAnswerSpin);
-  if (!lock.owns_lock()) lock.lock();
+  // The spin pays only where answers come within it; where they have not for a while,
+  // it would only burn its whole time on every request. An answer that comes within the
+  // spin's time again brings it back.
+  if (fSpinMisses.load(std::memory_order_relaxed) < kSpinMissesBeforeSleep) {
+    SpinForAnswer(lock, start + kAnswerSpin);
+  }
+  const bool spinSawIt = lock.owns_lock();
+  if (!spinSawIt) lock.lock();
   while (!ready() && !cancel) {
     if (hook) {
       lock.unlock();
@@ -568,6 +577,10 @@ bool TCommunicator::WaitForAnswer(int timeout) {
     }
   }
   CloseWaitLocked(false);
+  const bool quick = spinSawIt || (fWaitAnswered && Clock::now() - start <= kAnswerSpin);
+  fSpinMisses.store(
+      quick ? 0 : std::min(fSpinMisses.load(std::memory_order_relaxed) + 1, kSpinMissesBeforeSleep),
+      std::memory_order_relaxed);
   // Only a decoded md_ACK succeeds: a wait ended by CancelAll or Disconnect reports
   // failure even when an earlier transaction left md_ACK behind.
   return fWaitAnswered && !timedOut && !cancel && fResult.Code == md_ACK;
