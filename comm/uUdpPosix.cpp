@@ -43,16 +43,27 @@ struct TListenerState {
 // The kernel stamps a datagram with the wall clock as it arrives; the communicator compares
 // times on the steady clock. The datagram's age is taken on the wall clock (it is
 // microseconds old, so a clock step in between is all but impossible) and subtracted from
-// the steady clock's now.
+// the steady clock's now. Both clocks must be read at one moment: a thread preempted
+// between the two readings would date the datagram that much too early, before the request
+// it answers went out on a loaded machine, and the answer would be thrown away. So the wall
+// clock is read between two readings of the steady clock, again when they lie far apart.
 std::chrono::steady_clock::time_point ArrivalOnSteadyClock(const timespec& stamp) {
-  const auto steadyNow = std::chrono::steady_clock::now();
-  const auto wallNow = std::chrono::system_clock::now();
-  const auto wallStamp = std::chrono::system_clock::time_point(
-      std::chrono::duration_cast<std::chrono::system_clock::duration>(
-          std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec)));
+  using namespace std::chrono;
+  constexpr auto kCloseEnough = microseconds(5);
+  steady_clock::time_point steadyNow;
+  system_clock::time_point wallNow;
+  for (int tries = 0;; ++tries) {
+    const auto before = steady_clock::now();
+    wallNow = system_clock::now();
+    const auto after = steady_clock::now();
+    steadyNow = before + (after - before) / 2;
+    if (after - before <= kCloseEnough || tries == 3) break;
+  }
+  const auto wallStamp = system_clock::time_point(
+      duration_cast<system_clock::duration>(seconds(stamp.tv_sec) + nanoseconds(stamp.tv_nsec)));
   auto age = wallNow - wallStamp;
-  if (age < std::chrono::system_clock::duration::zero()) age = {};
-  return steadyNow - std::chrono::duration_cast<std::chrono::steady_clock::duration>(age);
+  if (age < system_clock::duration::zero()) age = {};
+  return steadyNow - duration_cast<steady_clock::duration>(age);
 }
 
 void Listen(const std::shared_ptr<TListenerState>& state, const TUdpEndpoint::THandler& handler) {
