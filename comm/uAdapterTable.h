@@ -12,9 +12,15 @@
 // helpers treat as "no adapters").
 using TAdapterTableQuery = std::function<bool(std::vector<TAdapterRecord>& adapters)>;
 
+// Reads the table afresh, and keeps what it read as the table last read.
 bool QueryAdapterTable(std::vector<TAdapterRecord>& adapters);
+// The table as last read (by QueryAdapterTable); read now when nothing has been read yet.
+bool LastAdapterTable(std::vector<TAdapterRecord>& adapters);
+// The PC's primary address as GetLocalIP last found it; looked up now when never.
+std::string LastLocalIP();
 
 // Replaces the query; an empty function restores the system's. Returns the previous one.
+// What was read before is forgotten.
 TAdapterTableQuery SetAdapterTableQuery(TAdapterTableQuery query);
 
 // Replaces the query for the lifetime of the object (tests).

@@ -11,6 +11,8 @@
 #include <ctime>
 #include <thread>
 
+#include "comm/uAdapterTable.h"
+
 namespace {
 
 constexpr uint32_t kToolNAD = 1;
@@ -19,16 +21,26 @@ constexpr const char* kLimitedBroadcast = "255.255.255.255";
 // A whole frame is at most 2076 characters of text; collected text beyond this bound
 // can hold no frame that is still to complete.
 constexpr size_t kMaxCollectedText = 2080;
-// How long a wait watches for the answer before it goes to sleep (see SpinForAnswer).
+// How long a wait watches for the answer before it goes to sleep (see SpinForAnswer): half
+// as long again as the last answer took, within these bounds. A spin much longer than the
+// round trip only takes the processor from the threads that bring the answer in, which
+// on a loaded machine makes every round trip slower.
+constexpr std::chrono::microseconds kMinAnswerSpin{20};
 constexpr std::chrono::microseconds kAnswerSpin{100};
+// After this many waits in a row whose answer the spin did not see (a slow network, a
+// lost answer, a broadcast's collection), the next waits sleep at once.
+constexpr int kSpinMissesBeforeSleep = 3;
 // The least time an attempt's answer is waited for after its own wait ran out.
 constexpr int kMinLateAnswerBoundMs = 1000;
 constexpr size_t kMaxInFlight = 1024;
 
 std::mutex gHookMutex;
 std::function<void()> gProcessEventsHook;
+// Whether a hook is set, so that a wait without one need not copy it under the lock.
+std::atomic<bool> gHookSet{false};
 
 std::function<void()> ProcessEventsHook() {
+  if (!gHookSet.load()) return {};
   std::lock_guard lock(gHookMutex);
   return gProcessEventsHook;
 }
@@ -107,6 +119,7 @@ void DropUndecodableFront(std::string& text) {
 void SetProcessEventsHook(std::function<void()> hook) {
   std::lock_guard lock(gHookMutex);
   gProcessEventsHook = std::move(hook);
+  gHookSet.store(static_cast<bool>(gProcessEventsHook));
 }
 
 std::string TCommunicator::LogFilePath() {
@@ -126,7 +139,11 @@ TCommunicator::TCommunicator(std::unique_ptr<TUdpEndpoint> endpoint)
     : fUDPDriver(endpoint ? std::move(endpoint) : CreatePosixUdpEndpoint()),
       fEthAdapter(std::make_unique<TEthernetAdapterInfo>()),
       fEthAdapterList(std::make_unique<TEthernetAdapterInfoList>()) {
-  fEthAdapterList->Refresh();
+  // The host's adapters as last read: a controller object made per controller found must
+  // not read the system's table each time. Opening the socket reads it afresh.
+  std::vector<TAdapterRecord> table;
+  LastAdapterTable(table);
+  fEthAdapterList->Assign(table);
   fEthAdapter->GetDefault();
   fHostIp = fEthAdapter->IPAddress();
   fUDPDriver->SetHandler([this](const uint8_t* data, size_t size, const TDatagramInfo& info) {
@@ -143,6 +160,12 @@ TCommunicator::~TCommunicator() {
 bool TCommunicator::Open(const std::string& EthAdapterID) {
   try {
     fUDPDriver->Deactivate();
+    // The one read of the host's configuration that a socket needs: the adapter list and
+    // the selection below both take it.
+    std::vector<TAdapterRecord> table;
+    QueryAdapterTable(table);
+    fEthAdapterList->Assign(table);
+    if (EthAdapterID.empty()) GetLocalIP();
     const bool selected =
         EthAdapterID.empty() ? fEthAdapter->GetDefault() : fEthAdapter->SetByID(EthAdapterID);
     if (!selected) return false;
@@ -521,8 +544,17 @@ bool TCommunicator::WaitForAnswer(int timeout) {
   const auto ready = [this] { return fCommState.load() == csREADY; };
 
   std::unique_lock lock(fMutex, std::defer_lock);
-  SpinForAnswer(lock, start + kAnswerSpin);
-  if (!lock.owns_lock()) lock.lock();
+  // The spin pays only where answers come within it; where they have not for a while,
+  // it would only burn its whole time on every request. An answer that comes within the
+  // spin's time again brings it back.
+  const std::chrono::nanoseconds lastAnswer{fLastAnswerNs.load(std::memory_order_relaxed)};
+  const auto spinFor = std::clamp<std::chrono::nanoseconds>(lastAnswer + lastAnswer / 2,
+                                                            kMinAnswerSpin, kAnswerSpin);
+  if (fSpinMisses.load(std::memory_order_relaxed) < kSpinMissesBeforeSleep) {
+    SpinForAnswer(lock, start + spinFor);
+  }
+  const bool spinSawIt = lock.owns_lock();
+  if (!spinSawIt) lock.lock();
   while (!ready() && !cancel) {
     if (hook) {
       lock.unlock();
@@ -552,6 +584,15 @@ bool TCommunicator::WaitForAnswer(int timeout) {
     }
   }
   CloseWaitLocked(false);
+  const auto took = Clock::now() - start;
+  if (fWaitAnswered) {
+    fLastAnswerNs.store(std::chrono::duration_cast<std::chrono::nanoseconds>(took).count(),
+                        std::memory_order_relaxed);
+  }
+  const bool quick = spinSawIt || (fWaitAnswered && took <= kAnswerSpin);
+  fSpinMisses.store(
+      quick ? 0 : std::min(fSpinMisses.load(std::memory_order_relaxed) + 1, kSpinMissesBeforeSleep),
+      std::memory_order_relaxed);
   // Only a decoded md_ACK succeeds: a wait ended by CancelAll or Disconnect reports
   // failure even when an earlier transaction left md_ACK behind.
   return fWaitAnswered && !timedOut && !cancel && fResult.Code == md_ACK;
@@ -705,8 +746,12 @@ void TCommunicator::HandleDatagram(const uint8_t* data, size_t size, const TData
         fCommState.store(csWAITING);
       }
     }
-    DropUndecodableFront(RecMessage);
-    if (!DecodeFrame(RecMessage, frame, fromNAD, toNAD, direction, msgType, body)) return;
+    // Most datagrams hold one whole answer: decoded at once. Only a front that fails is
+    // looked at more closely, and dropped when it can never decode.
+    if (!DecodeFrame(RecMessage, frame, fromNAD, toNAD, direction, msgType, body)) {
+      DropUndecodableFront(RecMessage);
+      if (!DecodeFrame(RecMessage, frame, fromNAD, toNAD, direction, msgType, body)) return;
+    }
 
     fResponseErrorCode = static_cast<TMessageDirection>(direction);
     fSenderNAD = static_cast<int32_t>(fromNAD);

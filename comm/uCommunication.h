@@ -397,6 +397,10 @@ class TCommunicator {
   TAnswerSnapshot fResult;
   bool fWaitOpen = false;      // guarded by fMutex
   bool fWaitAnswered = false;  // guarded by fMutex
+  // How many waits in a row ended without the spin seeing their answer (see WaitForAnswer).
+  std::atomic<int> fSpinMisses{0};
+  // How long the last answered wait took, in steady clock nanoseconds.
+  std::atomic<int64_t> fLastAnswerNs{0};
   bool fWaitPrepared = false;  // caller's thread only
 
   // Keeping requests and answers in step (all guarded by fMutex). The frame names neither

@@ -25,9 +25,10 @@ std::string InAddrText(in_addr addr) {
   return text;
 }
 
-// First gateway of each interface, from the kernel's IPv4 routing table. A missing or
-// unreadable table only leaves the gateways empty.
-std::string GatewayOf(const std::string& ifName) {
+// The first gateway of each interface, from the kernel's IPv4 routing table, read once for
+// the whole adapter table. A missing or unreadable table only leaves the gateways empty.
+std::vector<std::pair<std::string, std::string>> Gateways() {
+  std::vector<std::pair<std::string, std::string>> gateways;
   std::ifstream routes("/proc/net/route");
   std::string line;
   std::getline(routes, line);  // column titles
@@ -35,15 +36,17 @@ std::string GatewayOf(const std::string& ifName) {
     std::istringstream fields(line);
     std::string iface, destination, gateway, flags;
     if (!(fields >> iface >> destination >> gateway >> flags)) continue;
-    if (iface != ifName) continue;
     const unsigned long flagBits = std::strtoul(flags.c_str(), nullptr, 16);
     if ((flagBits & RTF_GATEWAY) == 0) continue;
+    bool seen = false;
+    for (const auto& g : gateways) seen = seen || g.first == iface;
+    if (seen) continue;
     // The table prints the address as the raw 32-bit word in host order.
     in_addr addr{};
     addr.s_addr = static_cast<in_addr_t>(std::strtoul(gateway.c_str(), nullptr, 16));
-    return InAddrText(addr);
+    gateways.emplace_back(iface, InAddrText(addr));
   }
-  return {};
+  return gateways;
 }
 
 // Every interface that carries an IPv4 address, in the order the system lists them,
@@ -53,6 +56,7 @@ bool SystemAdapterTable(std::vector<TAdapterRecord>& adapters) {
   adapters.clear();
   ifaddrs* list = nullptr;
   if (getifaddrs(&list) != 0) return false;
+  const auto gateways = Gateways();
   for (const ifaddrs* ifa = list; ifa != nullptr; ifa = ifa->ifa_next) {
     if (ifa->ifa_name == nullptr || ifa->ifa_addr == nullptr) continue;
     if (ifa->ifa_addr->sa_family != AF_INET) continue;
@@ -68,7 +72,8 @@ bool SystemAdapterTable(std::vector<TAdapterRecord>& adapters) {
         ifa->ifa_netmask != nullptr
             ? InAddrText(reinterpret_cast<const sockaddr_in*>(ifa->ifa_netmask)->sin_addr)
             : "0.0.0.0";
-    record.Gateway = GatewayOf(name);
+    for (const auto& g : gateways)
+      if (g.first == name) record.Gateway = g.second;
     adapters.push_back(std::move(record));
   }
   freeifaddrs(list);
@@ -77,6 +82,38 @@ bool SystemAdapterTable(std::vector<TAdapterRecord>& adapters) {
 
 std::mutex gQueryMutex;
 TAdapterTableQuery gQuery;
+
+// The host's network configuration as last read. Selecting an adapter takes it from here;
+// the uses that need it fresh (opening a socket, the settings dialog's list) read it again,
+// which brings this up to date.
+struct TLastRead {
+  bool HasTable = false;
+  bool TableOk = false;
+  std::vector<TAdapterRecord> Table;
+  bool HasLocalIP = false;
+  std::string LocalIP;
+};
+std::mutex gLastMutex;
+TLastRead gLast;
+
+void Remember(bool ok, const std::vector<TAdapterRecord>& table) {
+  std::lock_guard lock(gLastMutex);
+  gLast.HasTable = true;
+  gLast.TableOk = ok;
+  gLast.Table = table;
+}
+
+// The first adapter whose address or ID equals the text.
+bool FindIn(const std::vector<TAdapterRecord>& table, bool byID, const std::string& text,
+            TAdapterRecord& found) {
+  for (const auto& a : table) {
+    if ((byID ? a.ID : a.IPAddress) == text) {
+      found = a;
+      return true;
+    }
+  }
+  return false;
+}
 
 // IPv4 addresses of a name as the system's resolver gives them, in its order.
 std::vector<std::string> LookUpIPv4(const std::string& name) {
@@ -104,12 +141,39 @@ bool QueryAdapterTable(std::vector<TAdapterRecord>& adapters) {
     query = gQuery;
   }
   adapters.clear();
-  return query ? query(adapters) : SystemAdapterTable(adapters);
+  const bool ok = query ? query(adapters) : SystemAdapterTable(adapters);
+  if (!ok) adapters.clear();
+  Remember(ok, adapters);
+  return ok;
+}
+
+bool LastAdapterTable(std::vector<TAdapterRecord>& adapters) {
+  {
+    std::lock_guard lock(gLastMutex);
+    if (gLast.HasTable) {
+      adapters = gLast.Table;
+      return gLast.TableOk;
+    }
+  }
+  return QueryAdapterTable(adapters);
+}
+
+std::string LastLocalIP() {
+  {
+    std::lock_guard lock(gLastMutex);
+    if (gLast.HasLocalIP) return gLast.LocalIP;
+  }
+  return GetLocalIP();
 }
 
 TAdapterTableQuery SetAdapterTableQuery(TAdapterTableQuery query) {
-  std::lock_guard lock(gQueryMutex);
-  std::swap(gQuery, query);
+  {
+    std::lock_guard lock(gQueryMutex);
+    std::swap(gQuery, query);
+  }
+  // What was read through the previous query no longer describes the host.
+  std::lock_guard lock(gLastMutex);
+  gLast = TLastRead{};
   return query;
 }
 
@@ -167,33 +231,25 @@ std::string ResolveHostName(const std::string& AName) {
 
 std::string GetLocalIP() {
   char name[HOST_NAME_MAX + 1] = {};
-  if (gethostname(name, sizeof name - 1) != 0) return {};
-  const auto addresses = LookUpIPv4(name);
-  return addresses.empty() ? std::string() : addresses.front();
+  std::string ip;
+  if (gethostname(name, sizeof name - 1) == 0) {
+    const auto addresses = LookUpIPv4(name);
+    if (!addresses.empty()) ip = addresses.front();
+  }
+  std::lock_guard lock(gLastMutex);
+  gLast.HasLocalIP = true;
+  gLast.LocalIP = ip;
+  return ip;
 }
 
 bool FindAdapterByIP(const std::string& AIPAddress, TAdapterRecord& AAdapter) {
   std::vector<TAdapterRecord> table;
-  if (!QueryAdapterTable(table)) return false;
-  for (const auto& a : table) {
-    if (a.IPAddress == AIPAddress) {
-      AAdapter = a;
-      return true;
-    }
-  }
-  return false;
+  return QueryAdapterTable(table) && FindIn(table, false, AIPAddress, AAdapter);
 }
 
 bool FindAdapterByID(const std::string& AID, TAdapterRecord& AAdapter) {
   std::vector<TAdapterRecord> table;
-  if (!QueryAdapterTable(table)) return false;
-  for (const auto& a : table) {
-    if (a.ID == AID) {
-      AAdapter = a;
-      return true;
-    }
-  }
-  return false;
+  return QueryAdapterTable(table) && FindIn(table, true, AID, AAdapter);
 }
 
 bool ParseHostAndPort(const std::string& AText, std::string& AHost, int& APort) {
@@ -233,9 +289,10 @@ void TEthernetAdapterInfo::Clear() {
 }
 
 bool TEthernetAdapterInfo::GetDefault() {
-  FIPAddress = GetLocalIP();
+  FIPAddress = LastLocalIP();
+  std::vector<TAdapterRecord> table;
   TAdapterRecord found;
-  if (IsValidIP(FIPAddress) && FindAdapterByIP(FIPAddress, found)) {
+  if (IsValidIP(FIPAddress) && LastAdapterTable(table) && FindIn(table, false, FIPAddress, found)) {
     FSubnetMask = found.SubnetMask;
     FID = found.ID;
     FGateway = found.Gateway;
@@ -250,8 +307,9 @@ bool TEthernetAdapterInfo::GetDefault() {
 }
 
 bool TEthernetAdapterInfo::SetByID(const std::string& EthAdapterID) {
+  std::vector<TAdapterRecord> table;
   TAdapterRecord found;
-  if (!FindAdapterByID(EthAdapterID, found)) return false;
+  if (!LastAdapterTable(table) || !FindIn(table, true, EthAdapterID, found)) return false;
   FIPAddress = found.IPAddress;
   FSubnetMask = found.SubnetMask;
   FDescName = found.DescName;
@@ -265,9 +323,12 @@ bool TEthernetAdapterInfo::SetByID(const std::string& EthAdapterID) {
 
 void TEthernetAdapterInfoList::Refresh() {
   std::vector<TAdapterRecord> table;
-  const bool ok = QueryAdapterTable(table);
+  QueryAdapterTable(table);
+  Assign(table);
+}
+
+void TEthernetAdapterInfoList::Assign(const std::vector<TAdapterRecord>& table) {
   Clear();
-  if (!ok) return;
   for (const auto& a : table) AddAdapter(a.ID, a.DescName, a.IPAddress, a.SubnetMask);
 }
 

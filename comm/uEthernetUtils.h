@@ -16,6 +16,7 @@ std::string GetLocalIP();
 struct TAdapterRecord {
   std::string ID, DescName, IPAddress, SubnetMask, Gateway;
 };
+// Both read the host's adapter table afresh.
 bool FindAdapterByIP(const std::string& AIPAddress, TAdapterRecord& AAdapter);
 bool FindAdapterByID(const std::string& AID, TAdapterRecord& AAdapter);
 // Splits "host:port"; port -1 when there is no colon; false only when the port does not
@@ -30,6 +31,8 @@ class TEthernetAdapterInfo {
   virtual ~TEthernetAdapterInfo() { Clear(); }
 
   void Clear();
+  // Both select from the host's configuration as last read (see LastAdapterTable in
+  // uAdapterTable.h); a use that needs the system's present state reads it first.
   bool GetDefault();
   bool SetByID(const std::string& EthAdapterID);
 
@@ -49,7 +52,10 @@ class TEthernetAdapterInfoList {
   TEthernetAdapterInfoList() = default;
   virtual ~TEthernetAdapterInfoList() { Clear(); }
 
+  // Reads the host's adapter table afresh and lists it.
   void Refresh();
+  // Lists a table already read.
+  void Assign(const std::vector<TAdapterRecord>& table);
   void Clear();
   int Count() const { return static_cast<int>(fItems.size()); }
   TEthernetAdapterInfo* Items(int AIndex) const;

@@ -63,5 +63,5 @@ class TUdpEndpoint {
 
 // The endpoint on a POSIX UDP socket: SO_BROADCAST, SO_REUSEADDR, a 4 MiB receive buffer
 // (so that a burst of answers to one broadcast is not lost), and a listener thread that
-// sleeps in poll() until a datagram or the stop signal arrives.
+// sleeps in the receive until a datagram arrives or the socket is shut down.
 std::unique_ptr<TUdpEndpoint> CreatePosixUdpEndpoint();

@@ -1,8 +1,6 @@
 // The UDP endpoint on a POSIX socket.
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,88 +31,90 @@ std::string InAddrText(in_addr addr) {
 // itself does not close the descriptors under the running loop.
 struct TListenerState {
   int socket = -1;
-  int wake = -1;  // eventfd: written once to stop the listener
   std::atomic<bool> stop{false};
   std::string boundIP;  // empty when bound to any address
   int boundPort = 0;
 
   ~TListenerState() {
     if (socket >= 0) close(socket);
-    if (wake >= 0) close(wake);
   }
 };
 
 // The kernel stamps a datagram with the wall clock as it arrives; the communicator compares
 // times on the steady clock. The datagram's age is taken on the wall clock (it is
 // microseconds old, so a clock step in between is all but impossible) and subtracted from
-// the steady clock's now.
+// the steady clock's now. Both clocks must be read at one moment: a thread preempted
+// between the two readings would date the datagram that much too early, before the request
+// it answers went out on a loaded machine, and the answer would be thrown away. So the wall
+// clock is read between two readings of the steady clock, again when they lie far apart.
 std::chrono::steady_clock::time_point ArrivalOnSteadyClock(const timespec& stamp) {
-  const auto steadyNow = std::chrono::steady_clock::now();
-  const auto wallNow = std::chrono::system_clock::now();
-  const auto wallStamp = std::chrono::system_clock::time_point(
-      std::chrono::duration_cast<std::chrono::system_clock::duration>(
-          std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec)));
+  using namespace std::chrono;
+  constexpr auto kCloseEnough = microseconds(5);
+  steady_clock::time_point steadyNow;
+  system_clock::time_point wallNow;
+  for (int tries = 0;; ++tries) {
+    const auto before = steady_clock::now();
+    wallNow = system_clock::now();
+    const auto after = steady_clock::now();
+    steadyNow = before + (after - before) / 2;
+    if (after - before <= kCloseEnough || tries == 3) break;
+  }
+  const auto wallStamp = system_clock::time_point(
+      duration_cast<system_clock::duration>(seconds(stamp.tv_sec) + nanoseconds(stamp.tv_nsec)));
   auto age = wallNow - wallStamp;
-  if (age < std::chrono::system_clock::duration::zero()) age = {};
-  return steadyNow - std::chrono::duration_cast<std::chrono::steady_clock::duration>(age);
+  if (age < system_clock::duration::zero()) age = {};
+  return steadyNow - duration_cast<steady_clock::duration>(age);
 }
 
 void Listen(const std::shared_ptr<TListenerState>& state, const TUdpEndpoint::THandler& handler) {
   uint8_t buffer[kMaxDatagramSize];
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(timespec))];
-  pollfd fds[2] = {{state->socket, POLLIN, 0}, {state->wake, POLLIN, 0}};
+  // One blocking receive per datagram: the thread sleeps in the receive itself, so that an
+  // answer costs it one system call. Deactivate wakes it by shutting the socket down.
   while (!state->stop.load()) {
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
+    sockaddr_in peer{};
+    iovec iov{buffer, sizeof buffer};
+    msghdr msg{};
+    msg.msg_name = &peer;
+    msg.msg_namelen = sizeof peer;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(state->socket, &msg, 0);
+    if (state->stop.load()) return;
+    if (n < 0) {
+      // An interruption, a pending ICMP error (reported once, then cleared) or a moment
+      // without memory; anything else means the socket is of no more use.
+      if (errno == EINTR || errno == EAGAIN || errno == ECONNREFUSED || errno == EHOSTUNREACH ||
+          errno == ENETUNREACH || errno == ENOMEM || errno == ENOBUFS) {
+        continue;
+      }
       return;
     }
-    if (fds[1].revents != 0 || (fds[0].revents & POLLNVAL) != 0) return;
-    if ((fds[0].revents & POLLERR) != 0) {
-      // A pending ICMP error: read it off so that poll() does not report it forever.
-      int error = 0;
-      socklen_t len = sizeof error;
-      getsockopt(state->socket, SOL_SOCKET, SO_ERROR, &error, &len);
-    }
-    // Drain everything that is queued before sleeping again.
-    while (!state->stop.load()) {
-      sockaddr_in peer{};
-      iovec iov{buffer, sizeof buffer};
-      msghdr msg{};
-      msg.msg_name = &peer;
-      msg.msg_namelen = sizeof peer;
-      msg.msg_iov = &iov;
-      msg.msg_iovlen = 1;
-      msg.msg_control = control;
-      msg.msg_controllen = sizeof control;
-      const ssize_t n = recvmsg(state->socket, &msg, MSG_DONTWAIT);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        break;  // EAGAIN: the queue is empty (or a transient error)
+    TDatagramInfo info;
+    info.PeerIP = InAddrText(peer.sin_addr);
+    info.PeerPort = ntohs(peer.sin_port);
+    info.LocalIP = state->boundIP;
+    info.LocalPort = state->boundPort;
+    std::string pktinfoIP = "0.0.0.0";
+    info.ArrivedAt = std::chrono::steady_clock::now();
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+      if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+        in_pktinfo pkt{};
+        std::memcpy(&pkt, CMSG_DATA(c), sizeof pkt);
+        pktinfoIP = InAddrText(pkt.ipi_spec_dst);
+      } else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+        timespec stamp{};
+        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+        info.ArrivedAt = ArrivalOnSteadyClock(stamp);
       }
-      TDatagramInfo info;
-      info.PeerIP = InAddrText(peer.sin_addr);
-      info.PeerPort = ntohs(peer.sin_port);
-      info.LocalIP = state->boundIP;
-      info.LocalPort = state->boundPort;
-      std::string pktinfoIP = "0.0.0.0";
-      info.ArrivedAt = std::chrono::steady_clock::now();
-      for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-          in_pktinfo pkt{};
-          std::memcpy(&pkt, CMSG_DATA(c), sizeof pkt);
-          pktinfoIP = InAddrText(pkt.ipi_spec_dst);
-        } else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-          timespec stamp{};
-          std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-          info.ArrivedAt = ArrivalOnSteadyClock(stamp);
-        }
-      }
-      // Bound to any address: the packet information names the local address the
-      // datagram arrived at.
-      if (info.LocalIP.empty()) info.LocalIP = pktinfoIP;
-      // A datagram longer than the buffer arrives cut to its first kMaxDatagramSize bytes.
-      if (handler) handler(buffer, static_cast<size_t>(n), info);
     }
+    // Bound to any address: the packet information names the local address the
+    // datagram arrived at.
+    if (info.LocalIP.empty()) info.LocalIP = pktinfoIP;
+    // A datagram longer than the buffer arrives cut to its first kMaxDatagramSize bytes.
+    if (handler) handler(buffer, static_cast<size_t>(n), info);
   }
 }
 
@@ -158,8 +158,9 @@ class TPosixUdpEndpoint final : public TUdpEndpoint {
     }
     if (!state) return;
     state->stop.store(true);
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = write(state->wake, &one, sizeof one);
+    // Ends a receive in progress (an unconnected socket reports ENOTCONN, and still wakes
+    // every thread blocked on it).
+    shutdown(state->socket, SHUT_RDWR);
     if (!listener.joinable()) return;
     if (listener.get_id() == std::this_thread::get_id()) {
       // Called from a handler: the loop ends by itself when the handler returns and
@@ -243,8 +244,6 @@ class TPosixUdpEndpoint final : public TUdpEndpoint {
     sockaddr_in bound{};
     socklen_t len = sizeof bound;
     if (getsockname(state->socket, reinterpret_cast<sockaddr*>(&bound), &len) != 0) return false;
-    state->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (state->wake < 0) return false;
     state->boundIP = anyAddress ? std::string() : InAddrText(bound.sin_addr);
     state->boundPort = ntohs(bound.sin_port);
 

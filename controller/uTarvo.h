@@ -86,19 +86,33 @@ class TTarvo {
   const std::string& RTCString() const { return fRTCString; }
   void SetRTCString(const std::string& Value) { fRTCString = Value; }
   TProgramState ProgramState() const { return fProgramState; }
+  // The working copies of the variables bound by the last binding, in the order their
+  // values travel.
+  const TTarvoVarList& SelectedVarList() const { return *fSelectedVarList; }
 
   std::string ErrorS;
 
  private:
+  struct TVarIndex;
+  struct TCopyPlan;
+
   void SetError(const std::string& Text);
   void Exchange();
+  // The lookup of fTarvoVarList, built on first use after the list changed.
+  const TVarIndex& VarIndex();
+  // Forgets the working copies and everything worked out from the variable list.
+  void ForgetSelection();
 
   int32_t fNAD = -1;
   std::string fIP;
   std::unique_ptr<TTarvoVarList> fTarvoVarList;
   std::unique_ptr<TTarvoVarList> fSelectedVarList;
+  // The copies of the binding before the last, kept to be assigned again.
+  std::unique_ptr<TTarvoVarList> fSpareVarList;
   // The tag each copy of fSelectedVarList was made for, in the same order.
   std::vector<TTagVar*> fSelectedTags;
+  std::unique_ptr<TVarIndex> fVarIndex;
+  std::unique_ptr<TCopyPlan> fCopyPlan;
   TTagVarList fWriteTagVarList;  // borrowed tags: emptied without freeing
   TTagVarList fReadTagVarList;   // borrowed tags: emptied without freeing
   TProgramState fProgramState = TProgramState::psInit;

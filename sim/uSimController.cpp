@@ -25,6 +25,9 @@ constexpr uint32_t kProgramSize = 1024;
 constexpr uint16_t kHeaderMagic = 0xCEB5;
 constexpr uint32_t kPasswordHashField = kCodeHeaderAddress + 112;
 constexpr uint32_t kTransferDateField = kCodeHeaderAddress + 12;
+// Header, directory, program and a small archive share one code page.
+constexpr uint32_t kCodePageSize = 4096;
+constexpr uint32_t kDataPageSize = 1024;
 
 uint32_t Get16(const uint8_t* p) {
   return p[0] | (p[1] << 8);
@@ -58,8 +61,9 @@ int32_t DosDateTime(time_t t) {
   return static_cast<int32_t>((date << 16) | time);
 }
 
-bool HeaderValid(const std::vector<uint8_t>& code) {
-  const uint8_t* h = code.data() + kCodeHeaderAddress;
+bool HeaderValid(const TSimMemory& code) {
+  uint8_t h[4];
+  code.Read(kCodeHeaderAddress, 4, h);
   return Get16(h) == 0 && Get16(h + 2) == kHeaderMagic;
 }
 
@@ -78,6 +82,24 @@ uint32_t AlignUp(uint32_t v, uint32_t to) {
   return (v + to - 1) / to * to;
 }
 
+// The frame's layout: start mark, length L (body + 2), from and to NAD, direction, type,
+// then L - 2 body bytes and the checksum over everything before it.
+constexpr size_t kFrameHeaderBytes = 14;
+constexpr size_t kFrameOverheadBytes = kFrameHeaderBytes + 2;
+
+// The size of the whole, intact frame that `p` begins with; 0 when none does. Checked as
+// the codec's decoder checks frames, on the bytes themselves.
+size_t FrameLengthAt(const uint8_t* p, size_t n) {
+  if (n < kFrameHeaderBytes || p[0] != 0xAA || p[1] != 0x55) return 0;
+  const size_t L = Get16(p + 2);
+  if (L < static_cast<size_t>(kMinFrameLength) || L > static_cast<size_t>(kMaxFrameLength))
+    return 0;
+  const size_t total = L + kFrameHeaderBytes;
+  if (n < total) return 0;
+  const int covered = static_cast<int>(L + 12);
+  return FrameChecksum(p, covered, 0) == Get16(p + covered) ? total : 0;
+}
+
 void PutDirEntry(uint8_t* p, const std::string& name, uint32_t address, uint32_t size) {
   std::memset(p, 0, kDirEntrySize);
   std::memcpy(p, name.data(), std::min<size_t>(name.size(), 32));
@@ -93,7 +115,9 @@ TSimController::TSimController(uint32_t nad, std::string ip, std::string passwor
       fIP(std::move(ip)),
       fPasswordCRC(PasswordHashUtf8(password)),
       fRandom(std::random_device{}() ^ nad),
-      fData(kDataMemorySize, 0),
+      fCode(kCodeMinSize, 0xFF, kCodePageSize),
+      fData(kDataMemorySize, 0, kDataPageSize),
+      fEeprom(kDataMemorySize, 0, kDataPageSize),
       fStarted(std::chrono::steady_clock::now()) {
   const std::vector<TSimVar> vars = DefaultVars();
   InstallProgram(MakeAlcText(vars, fNAD), vars);
@@ -107,7 +131,11 @@ uint16_t TSimController::PasswordCRC() const {
 void TSimController::SetPassword(const std::string& password) {
   std::lock_guard lock(fMutex);
   fPasswordCRC = PasswordHashUtf8(password);
-  if (HeaderValid(fCode)) Put16(fCode.data() + kPasswordHashField, fPasswordCRC);
+  if (HeaderValid(fCode)) {
+    uint8_t field[2];
+    Put16(field, fPasswordCRC);
+    fCode.Write(kPasswordHashField, field, 2);
+  }
 }
 
 TSimFaults TSimController::Faults() const {
@@ -173,7 +201,7 @@ uint8_t TSimController::SysStatus() const {
 
 int32_t TSimController::TransferDate() const {
   std::lock_guard lock(fMutex);
-  return HeaderValid(fCode) ? static_cast<int32_t>(Get32(fCode.data() + kTransferDateField)) : 0;
+  return HeaderValid(fCode) ? static_cast<int32_t>(CodeLong(kTransferDateField)) : 0;
 }
 
 std::string TSimController::AlcText() const {
@@ -195,15 +223,17 @@ void TSimController::InstallProgram(const std::string& alcText, const std::vecto
   fProgramInstalled = true;
 
   fPlaced.clear();
+  fPlacedByName.clear();
   for (const TSimVar& v : fVars) {
     if (!v.InDataMemory() || v.Count <= 0) continue;
     const int64_t first = static_cast<int64_t>(v.Address) + v.Offset;
     const int64_t end = first + static_cast<int64_t>(v.Count - 1) * v.Size + v.Width();
     if (first < 0 || end > kDataMemorySize || v.Size < 0) continue;
+    fPlacedByName.emplace(v.Name, fPlaced.size());
     fPlaced.push_back(
         {v.Name, static_cast<uint32_t>(first), v.Size, v.Width(), v.Count, v.IsUser()});
   }
-  std::fill(fData.begin(), fData.end(), 0);
+  fData.Clear();
   LoadInitialValues();
   fEeprom = fData;
   fEeLoadPending = false;
@@ -223,10 +253,11 @@ void TSimController::LoadInitialValues() {
 }
 
 void TSimController::BuildCodeMemory() {
-  fCode.assign(kCodeMinSize, 0xFF);
-  uint8_t* header = fCode.data() + kCodeHeaderAddress;
+  fCode.Clear();
+  fCode.Resize(kCodeMinSize);
+  uint8_t header[kCodeHeaderSize] = {};
   if (!fProgramInstalled) {
-    std::memset(header, 0, kCodeHeaderSize);
+    fCode.Write(kCodeHeaderAddress, header, kCodeHeaderSize);
     return;
   }
   const int32_t date = DosDateTime(static_cast<time_t>(fProgramTime));
@@ -237,11 +268,9 @@ void TSimController::BuildCodeMemory() {
   const uint32_t fileCount = fWithoutAlc ? 1 : 2;
 
   const uint32_t end = zipAddress + static_cast<uint32_t>(zip.size());
-  if (end > fCode.size()) fCode.resize(AlignUp(end, 256), 0xFF);
-  header = fCode.data() + kCodeHeaderAddress;
-  std::memset(header, 0, kCodeHeaderSize);
-  std::copy(program.begin(), program.end(), fCode.begin() + kProgramAddress);
-  std::copy(zip.begin(), zip.end(), fCode.begin() + zipAddress);
+  if (end > fCode.Size()) fCode.Resize(AlignUp(end, 256));
+  fCode.Write(kProgramAddress, program.data(), static_cast<uint32_t>(program.size()));
+  fCode.Write(zipAddress, zip.data(), static_cast<uint32_t>(zip.size()));
 
   Put16(header + 2, kHeaderMagic);
   Put16(header + 6, FrameChecksum(program.data(), static_cast<int>(program.size()), 0));
@@ -260,29 +289,42 @@ void TSimController::BuildCodeMemory() {
   Put16(header + 110, fPasswordCRC != 0 ? 1 : 0);
   Put16(header + 112, fPasswordCRC);
   Put16(header + 4, FrameChecksum(header + 6, kCodeHeaderSize - 6, 0));
+  fCode.Write(kCodeHeaderAddress, header, kCodeHeaderSize);
 
-  uint8_t* dir = fCode.data() + kDirAddress;
+  uint8_t dir[2 * kDirEntrySize];
   PutDirEntry(dir, "program.bin", kProgramAddress, kProgramSize);
   if (!fWithoutAlc)
     PutDirEntry(dir + kDirEntrySize, "alc.zip", zipAddress, static_cast<uint32_t>(zip.size()));
+  fCode.Write(kDirAddress, dir, fileCount * kDirEntrySize);
+}
+
+uint32_t TSimController::CodeWord(uint32_t address) const {
+  uint8_t b[2];
+  fCode.Read(address, 2, b);
+  return Get16(b);
+}
+
+uint32_t TSimController::CodeLong(uint32_t address) const {
+  uint8_t b[4];
+  fCode.Read(address, 4, b);
+  return Get32(b);
 }
 
 // ---- variables ----------------------------------------------------------------------
 
 const TSimController::TPlacedVar* TSimController::Find(const std::string& name) const {
-  for (const TPlacedVar& p : fPlaced)
-    if (p.Name == name) return &p;
-  return nullptr;
+  const auto it = fPlacedByName.find(name);
+  return it == fPlacedByName.end() ? nullptr : &fPlaced[it->second];
 }
 
 uint32_t TSimController::GetRaw(uint32_t address, int width) const {
   uint32_t v = 0;
-  for (int i = width - 1; i >= 0; --i) v = (v << 8) | fData[(address + i) & 0xFFFF];
+  for (int i = width - 1; i >= 0; --i) v = (v << 8) | fData.Get((address + i) & 0xFFFF);
   return v;
 }
 
 void TSimController::SetRaw(uint32_t address, int width, uint32_t raw) {
-  for (int i = 0; i < width; ++i) fData[(address + i) & 0xFFFF] = (raw >> (8 * i)) & 0xFF;
+  for (int i = 0; i < width; ++i) fData.Set((address + i) & 0xFFFF, (raw >> (8 * i)) & 0xFF);
 }
 
 std::optional<uint32_t> TSimController::Get(const std::string& name, int index) const {
@@ -302,11 +344,11 @@ bool TSimController::CopyEeprom(bool store) {
     if (!p.User) continue;
     for (int i = 0; i < p.Count; ++i) {
       const uint32_t a = p.Address + i * p.Size;
-      for (int b = 0; b < p.Width; ++b) {
+      for (uint32_t b = a; b < a + p.Width; ++b) {
         if (store)
-          fEeprom[a + b] = fData[a + b];
+          fEeprom.Set(b, fData.Get(b));
         else
-          fData[a + b] = fEeprom[a + b];
+          fData.Set(b, fEeprom.Get(b));
       }
     }
   }
@@ -412,21 +454,23 @@ std::vector<uint8_t> TSimController::ReadDataMemory(uint32_t address, uint32_t c
   Refresh();
   if (address >= kDataMemorySize) return {};
   count = std::min(count, kDataMemorySize - address);
-  return {fData.begin() + address, fData.begin() + address + count};
+  return fData.Read(address, count);
 }
 
 void TSimController::WriteDataMemory(uint32_t address, const std::vector<uint8_t>& bytes) {
   std::lock_guard lock(fMutex);
-  for (size_t i = 0; i < bytes.size() && address + i < kDataMemorySize; ++i)
-    fData[address + i] = bytes[i];
+  if (address < kDataMemorySize) {
+    fData.Write(address, bytes.data(),
+                static_cast<uint32_t>(std::min<size_t>(bytes.size(), kDataMemorySize - address)));
+  }
   AfterWrite();
 }
 
 std::vector<uint8_t> TSimController::ReadCodeMemory(uint32_t address, uint32_t count) const {
   std::lock_guard lock(fMutex);
-  if (address >= fCode.size()) return {};
-  count = static_cast<uint32_t>(std::min<size_t>(count, fCode.size() - address));
-  return {fCode.begin() + address, fCode.begin() + address + count};
+  if (address >= fCode.Size()) return {};
+  count = std::min(count, fCode.Size() - address);
+  return fCode.Read(address, count);
 }
 
 std::chrono::seconds TSimController::ClockOffset() const {
@@ -456,24 +500,38 @@ void TSimController::ClearRequests() {
   fRequests.clear();
 }
 
+void TSimController::SetRecordRequests(bool record) {
+  std::lock_guard lock(fMutex);
+  fRecordRequests = record;
+  if (!record) fRequests = {};
+}
+
+size_t TSimController::MemoryBytes() const {
+  std::lock_guard lock(fMutex);
+  return fCode.OwnBytes() + fData.OwnBytes() + fEeprom.OwnBytes();
+}
+
 TSimReply TSimController::HandleDatagram(const uint8_t* data, size_t size,
                                          const std::string& peerIP, int peerPort, bool broadcast) {
   TSimReply reply;
-  std::string buffer = BytesToHex(data, size);
   std::lock_guard lock(fMutex);
-  std::string frameText, bodyText;
-  uint32_t from, to;
-  uint8_t direction, type;
   // Frames sent back to back in one datagram are each answered; the first thing that is
   // no frame ends the datagram.
-  while (DecodeFrame(buffer, frameText, from, to, direction, type, bodyText)) {
+  for (size_t at = 0;;) {
+    const size_t length = FrameLengthAt(data + at, size - at);
+    if (length == 0) break;
+    const uint8_t* frame = data + at;
+    at += length;
+    const uint32_t to = Get32(frame + 8);
+    const uint8_t direction = frame[12], type = frame[13];
     if (to != fNAD && to != 0) continue;
     if (direction != md_REQ || type != mt_COMMAND) continue;
-    uint8_t body[kMaxFrameLength];
-    int count = 0;
-    if (!HexToBytes(bodyText, body, sizeof body, count) || count < 3) continue;
+    // The body: command, parameters, password hash.
+    const uint8_t* body = frame + kFrameHeaderBytes;
+    const size_t count = length - kFrameOverheadBytes;
+    if (count < 3) continue;
     TSimRequest req;
-    req.FromNAD = from;
+    req.FromNAD = Get32(frame + 4);
     req.ToNAD = to;
     req.Direction = direction;
     req.Type = type;
@@ -483,9 +541,11 @@ TSimReply TSimController::HandleDatagram(const uint8_t* data, size_t size,
     req.Broadcast = broadcast;
     req.PeerIP = peerIP;
     req.PeerPort = peerPort;
-    if (fRequests.size() >= kMaxRecorded)
-      fRequests.erase(fRequests.begin(), fRequests.begin() + kMaxRecorded / 2);
-    fRequests.push_back(req);
+    if (fRecordRequests) {
+      if (fRequests.size() >= kMaxRecorded)
+        fRequests.erase(fRequests.begin(), fRequests.begin() + kMaxRecorded / 2);
+      fRequests.push_back(req);
+    }
     ApplyFaults(Answer(req), reply);
   }
   return reply;
@@ -584,7 +644,7 @@ std::vector<uint8_t> TSimController::Execute(const TSimRequest& req, uint8_t& di
       Append16(out, kHeaderMagic);
       Append16(out, 0x4B1D);      // crc
       Append32(out, 0x5A4C6000);  // build date, MS-DOS format
-      Append32(out, HeaderValid(fCode) ? Get32(fCode.data() + kTransferDateField) : 0);
+      Append32(out, HeaderValid(fCode) ? CodeLong(kTransferDateField) : 0);
       Append16(out, 2);       // model
       Append16(out, 0x8000);  // kernel size
       Append16(out, 7);       // release
@@ -606,37 +666,37 @@ std::vector<uint8_t> TSimController::Execute(const TSimRequest& req, uint8_t& di
       if (p.size() != 2) return bad(md_BADPARA);
       fRunning = false;
       fProgramInstalled = false;
-      std::fill(fCode.begin() + kCodeHeaderAddress, fCode.end(), 0);
-      if (p[1] != 0) std::fill(fData.begin(), fData.end(), 0);
+      fCode.Fill(kCodeHeaderAddress, fCode.Size(), 0);
+      if (p[1] != 0) fData.Clear();
       return out;
     case cmdReadCode: {
       if (p.size() != 4) return bad(md_BADPARA);
       const uint32_t start = Get16(p.data()) * 256, count = Get16(p.data() + 2);
-      if (count > kMaxBody || start + count > fCode.size()) return bad(md_BADPARA);
-      return {fCode.begin() + start, fCode.begin() + start + count};
+      if (count > kMaxBody || start + count > fCode.Size()) return bad(md_BADPARA);
+      return fCode.Read(start, count);
     }
     case cmdWriteCode: {
       if (p.size() < 4) return bad(md_BADPARA);
       const uint32_t start = Get16(p.data()) * 256, count = Get16(p.data() + 2);
-      if (count != p.size() - 4 || start + count > fCode.size()) return bad(md_BADPARA);
-      std::copy(p.begin() + 4, p.end(), fCode.begin() + start);
+      if (count != p.size() - 4 || start + count > fCode.Size()) return bad(md_BADPARA);
+      fCode.Write(start, p.data() + 4, count);
       return out;
     }
     case cmdDataInit:
-      std::fill(fData.begin(), fData.end(), 0);
+      fData.Clear();
       LoadInitialValues();
       return out;
     case cmdReadData: {
       if (p.size() != 4) return bad(md_BADPARA);
       const uint32_t start = Get16(p.data()), count = Get16(p.data() + 2);
       if (count > kMaxBody || start + count > kDataMemorySize) return bad(md_BADPARA);
-      return {fData.begin() + start, fData.begin() + start + count};
+      return fData.Read(start, count);
     }
     case cmdWriteData: {
       if (p.size() < 4) return bad(md_BADPARA);
       const uint32_t start = Get16(p.data()), count = Get16(p.data() + 2);
       if (count != p.size() - 4 || start + count > kDataMemorySize) return bad(md_BADPARA);
-      std::copy(p.begin() + 4, p.end(), fData.begin() + start);
+      fData.Write(start, p.data() + 4, count);
       AfterWrite();
       return out;
     }
@@ -658,10 +718,12 @@ std::vector<uint8_t> TSimController::Execute(const TSimRequest& req, uint8_t& di
         const uint32_t address = Get16(p.data() + 6 + 2 * i);
         const int w = width(i);
         if (write) {
-          std::copy(value, value + w, fData.begin() + address);
+          fData.Write(address, value, static_cast<uint32_t>(w));
           value += w;
         } else {
-          out.insert(out.end(), fData.begin() + address, fData.begin() + address + w);
+          uint8_t bytes[4];
+          fData.Read(address, static_cast<uint32_t>(w), bytes);
+          out.insert(out.end(), bytes, bytes + w);
         }
       }
       // Every value of the request is in place before the controller looks at request

@@ -1,7 +1,8 @@
 // A simulated Tarvo controller: the QLink command set on a code memory (program header,
 // file directory, "alc.zip") and a 64 KiB data memory holding the program's variables,
-// with a running clock, EEPROM requests and fault injection. It knows nothing of sockets:
-// the host (uSimHost.h) feeds it datagrams and sends what it answers.
+// with a running clock, EEPROM requests and fault injection. Its memories hold only the
+// pages that carry something (uSimMemory.h), so a controller costs what its program does. It knows
+// nothing of sockets: the host (uSimHost.h) feeds it datagrams and sends what it answers.
 #pragma once
 
 #include <chrono>
@@ -10,7 +11,10 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <unordered_map>
 #include <vector>
+
+#include "sim/uSimMemory.h"
 
 namespace sim {
 
@@ -156,6 +160,11 @@ class TSimController {
   // ---- requests ----------------------------------------------------------------------
   std::vector<TSimRequest> Requests() const;
   void ClearRequests();
+  // Whether requests are kept for Requests() (the most recent 20000); on by default. A
+  // host of thousands that nobody inspects keeps none.
+  void SetRecordRequests(bool record);
+  // Bytes of memory pages this controller holds alone (code, data and EEPROM image).
+  size_t MemoryBytes() const;
 
   // Handles one received datagram (each frame in it that is addressed to this controller)
   // and returns what to send back, faults applied. `broadcast`: it came to the host's
@@ -189,6 +198,8 @@ class TSimController {
   void Set(const std::string& name, uint32_t raw, int index = 0);
   uint32_t GetRaw(uint32_t address, int width) const;
   void SetRaw(uint32_t address, int width, uint32_t raw);
+  uint32_t CodeWord(uint32_t address) const;
+  uint32_t CodeLong(uint32_t address) const;
   bool CopyEeprom(bool store);
 
   const uint32_t fNAD;
@@ -201,14 +212,15 @@ class TSimController {
   std::string fAlcText;
   std::vector<TSimVar> fVars;
   std::vector<TPlacedVar> fPlaced;
+  std::unordered_map<std::string, size_t> fPlacedByName;  // the first of each name
   bool fProgramInstalled = false;
   bool fWithoutAlc = false;
   bool fRunning = true;
   uint8_t fSysStatus = ssKernel;
   int64_t fProgramTime = 0;  // time_t of the last program transfer
-  std::vector<uint8_t> fCode;
-  std::vector<uint8_t> fData;
-  std::vector<uint8_t> fEeprom;  // image of data memory as last stored
+  TSimMemory fCode;
+  TSimMemory fData;
+  TSimMemory fEeprom;  // image of data memory as last stored
 
   std::chrono::seconds fClockOffset{0};
   std::chrono::steady_clock::time_point fStarted;
@@ -218,6 +230,7 @@ class TSimController {
   uint32_t fScanTimeMax = 0;
 
   std::vector<TSimRequest> fRequests;
+  bool fRecordRequests = true;
 };
 
 }  // namespace sim

@@ -4,12 +4,14 @@
 #include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 
 namespace sim {
@@ -61,7 +63,26 @@ void SetBuffers(int fd, int bytes) {
   setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
 }
 
+// Descriptors a host needs beyond one per controller: the broadcast socket, epoll, the
+// wake-up, and a few for whatever else the process has open.
+constexpr long kSpareDescriptors = 16;
+
+long DescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return -1;
+  return limit.rlim_cur == RLIM_INFINITY ? LONG_MAX : static_cast<long>(limit.rlim_cur);
+}
+
 }  // namespace
+
+long RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+  return DescriptorLimit();
+}
 
 struct TSimHost::TSocket {
   int Fd = -1;
@@ -128,6 +149,7 @@ std::string TSimHost::Setup() {
     auto c = std::make_unique<TSimController>(fOptions.BaseNAD + static_cast<uint32_t>(i), address,
                                               fOptions.Password);
     c->SetFaults(fOptions.Faults);
+    c->SetRecordRequests(fOptions.RecordRequests);
     if (fOptions.Seed) c->Seed(*fOptions.Seed * 1000003u + static_cast<uint64_t>(i));
     if (!fOptions.AlcText.empty()) c->ReplaceProgram(fOptions.AlcText);
     if (fOptions.NoAlc) c->SetWithoutAlc(true);
@@ -146,6 +168,13 @@ bool TSimHost::Start(std::string* error) {
   };
   if (Running()) return fail("the simulator is already running");
   if (!fSetupError.empty()) return fail(fSetupError);
+  const long limit = DescriptorLimit();
+  if (limit >= 0 && Count() + kSpareDescriptors > limit) {
+    return fail(std::to_string(Count()) + " controllers need " +
+                std::to_string(Count() + kSpareDescriptors) +
+                " descriptors, but this process may open only " + std::to_string(limit) +
+                " (ulimit -n)");
+  }
 
   // Every socket shares the port with SO_REUSEADDR, which would also let us share it
   // unnoticed with another program. A probe without it fails when anyone holds the port.

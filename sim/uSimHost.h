@@ -32,7 +32,13 @@ struct TSimHostOptions {
   bool NoProgram = false;  // no valid program header
   bool NoAlc = false;      // program without "alc.zip"
   std::string AlcText;     // served instead of the generated allocation file when set
+  // Whether the controllers keep the requests they receive (TSimController::Requests).
+  bool RecordRequests = true;
 };
+
+// Raises this process's limit of open descriptors to its hard limit: a host needs one
+// socket per controller. Returns the limit in force afterwards.
+long RaiseDescriptorLimit();
 
 // The controllers exist from construction on (when the options are sound), so that a test
 // can set them up before Start, and they keep their state over Stop and Start.

@@ -145,6 +145,9 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+  // Nobody reads the requests back here; thousands of controllers would only pile them up.
+  o.RecordRequests = false;
+  sim::RaiseDescriptorLimit();
   sim::TSimHost host(o);
   std::string error;
   if (!host.Start(&error)) {

@@ -171,6 +171,44 @@ TEST(AdapterTable, GetDefaultNeedsAListedAdapterForTheLocalAddress) {
   }
 }
 
+// Choosing an adapter takes the table as last read; a fresh read (a list refresh, or any
+// query) brings a change of the host's adapters in, and a replaced query forgets it all.
+TEST(AdapterTable, SelectionTakesTheTableAsLastRead) {
+  std::vector<TAdapterRecord> host = ThreeAdapters();
+  int reads = 0;
+  TScopedAdapterTable table([&](std::vector<TAdapterRecord>& out) {
+    ++reads;
+    out = host;
+    return true;
+  });
+  TEthernetAdapterInfo adapter;
+  ASSERT_TRUE(adapter.SetByID("eth0"));
+  ASSERT_TRUE(adapter.SetByID("wlan0"));
+  EXPECT_EQ(reads, 1);
+
+  host.push_back({"usb0", "Dongle", "172.16.0.2", "255.255.0.0", ""});
+  host.front().IPAddress = "192.168.7.10";
+  EXPECT_FALSE(adapter.SetByID("usb0")) << "not read yet";
+  ASSERT_TRUE(adapter.SetByID("eth0"));
+  EXPECT_EQ(adapter.IPAddress(), "192.168.1.10");
+  TEthernetAdapterInfoList list;
+  list.Refresh();
+  EXPECT_EQ(reads, 2);
+  ASSERT_TRUE(adapter.SetByID("usb0"));
+  EXPECT_EQ(adapter.BroadcastAddress(), "172.16.255.255");
+  ASSERT_TRUE(adapter.SetByID("eth0"));
+  EXPECT_EQ(adapter.IPAddress(), "192.168.7.10");
+  EXPECT_EQ(reads, 2);
+
+  {
+    TScopedAdapterTable none([](std::vector<TAdapterRecord>&) { return false; });
+    EXPECT_FALSE(adapter.SetByID("eth0"));
+  }
+  // Back to the first query: read again, not taken from before.
+  ASSERT_TRUE(adapter.SetByID("usb0"));
+  EXPECT_EQ(reads, 3);
+}
+
 TEST(AdapterTable, NoAdaptersAtAll) {
   TScopedAdapterTable table([](std::vector<TAdapterRecord>&) { return false; });
   TEthernetAdapterInfoList list;

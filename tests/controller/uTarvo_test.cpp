@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "comm/uAdapterTable.h"
 #include "data/uErrors.h"
 #include "sim/uSimHost.h"
 
@@ -236,6 +238,83 @@ TEST_F(TarvoTest, TagsBindByExactNameScopeAndElement) {
   }
 }
 
+// Duplicates in both lists: two scalars and two element 1s of one name, one tag object
+// listed twice, and tags that ask for the same variable in different words. The working
+// copies, and the addresses of the read request, follow the variable list (and the tag list
+// for one variable); a tag ends bound to the last variable it matched; the values read go to
+// the variable of the first tag of each name and element, so an earlier duplicate keeps
+// what it held although it was read.
+TEST_F(TarvoTest, BindingFollowsTheVariableListAndCopiesBackToTheFirstTag) {
+  Sim().ReplaceProgram(std::vector<sim::TSimVar>{
+      Var(0x0100, 1, 2, "global", "word", "x"),    // 0
+      Var(0x0110, 3, 2, "global", "word", "arr"),  // 1, 2, 3: elements 0 to 2
+      Var(0x0200, 1, 2, "global", "word", "x"),    // 4
+      Var(0x0300, 2, 2, "global", "word", "arr"),  // 5, 6: elements 0 and 1 again
+      Var(0x0400, 1, 2, "global", "word", "X"),    // 7
+  });
+  for (const auto& [address, value] : std::vector<std::pair<uint32_t, uint8_t>>{{0x0100, 0x11},
+                                                                                {0x0110, 0x31},
+                                                                                {0x0112, 0x21},
+                                                                                {0x0200, 0x12},
+                                                                                {0x0300, 0x32},
+                                                                                {0x0302, 0x22},
+                                                                                {0x0400, 0x33}}) {
+    Sim().WriteDataMemory(address, {value, 0});
+  }
+
+  TTagVarList tags;
+  TTagVar* twice = Tag(10, "x");
+  tags.Add(Tag(10, "arr", 1));  // t0
+  tags.Add(Tag(10, "x"));       // t1
+  tags.Add(Tag(10, "x", 0));    // t2
+  tags.Add(Tag(10, "arr"));     // t3: element 0
+  tags.Add(twice);              // t4
+  tags.Add(Tag(10, "X"));       // t5
+  tags.Add(Tag(11, "x"));       // t6: another controller's
+  tags.Add(Tag(10, "arr", 3));  // t7: beyond the array
+  tags.Add(Tag(10, "x", 1));    // t8: a scalar has no element 1
+  tags.Add(twice);              // t9
+  tarvo_->Read(tags);
+  tags.Remove(twice);  // the list frees what it holds: once
+  ASSERT_EQ(tarvo_->ProgramState(), TProgramState::psCheckCode) << tarvo_->ErrorS;
+
+  const TTarvoVarList& vars = *tarvo_->TarvoVarList();
+  ASSERT_EQ(vars.Count(), 8);
+  std::vector<uint16_t> copied;
+  for (int i = 0; i < tarvo_->SelectedVarList().Count(); ++i)
+    copied.push_back(static_cast<uint16_t>(tarvo_->SelectedVarList().Items(i)->RealAddress()));
+  const std::vector<uint16_t> expected = {0x0100, 0x0100, 0x0100, 0x0100, 0x0110, 0x0112, 0x0200,
+                                          0x0200, 0x0200, 0x0200, 0x0300, 0x0302, 0x0400};
+  EXPECT_EQ(copied, expected);
+  const auto reads = Requests(kReadRandom);
+  ASSERT_EQ(reads.size(), 1u);
+  std::vector<uint16_t> requested;
+  for (size_t i = 6; i + 1 < reads[0].Params.size(); i += 2)
+    requested.push_back(static_cast<uint16_t>(reads[0].Params[i] | (reads[0].Params[i + 1] << 8)));
+  EXPECT_EQ(requested, expected);
+
+  const auto boundTo = [&](int t) { return vars.IndexOf(tags.Items(t)->TarvoVar()); };
+  // t4 is gone from the list: t5 to t8 are now at 4 to 7, and the second t4 at 8.
+  EXPECT_EQ(boundTo(0), 6);
+  EXPECT_EQ(boundTo(1), 4);
+  EXPECT_EQ(boundTo(2), 4);
+  EXPECT_EQ(boundTo(3), 5);
+  EXPECT_EQ(boundTo(4), 7);
+  EXPECT_EQ(boundTo(5), -1);
+  EXPECT_EQ(boundTo(6), -1);
+  EXPECT_EQ(boundTo(7), -1);
+  EXPECT_EQ(boundTo(8), 4);
+
+  const auto value = [&](int v) { return vars.Items(v)->ValueFloat(); };
+  EXPECT_EQ(value(4), 0x12);
+  EXPECT_EQ(value(0), 0) << "read, but no tag's first variable";
+  EXPECT_EQ(value(5), 0x32);
+  EXPECT_EQ(value(1), 0);
+  EXPECT_EQ(value(6), 0x22);
+  EXPECT_EQ(value(2), 0);
+  EXPECT_EQ(value(7), 0x33);
+}
+
 TEST_F(TarvoTest, TagListWithoutThisNadSendsNothing) {
   TTagVarList tags;
   tags.Add(Tag(11, "temp"));
@@ -404,6 +483,44 @@ TEST_F(TarvoTest, StaticAddressWithPortReachesTheController) {
   for (const sim::TSimRequest& r : Sim(1).Requests()) EXPECT_FALSE(r.Broadcast);
 }
 
+// The host's adapter table is read where a use needs it as it is now, opening a socket,
+// and nowhere else: not per controller object, not when an adapter is chosen, not per
+// request. A status check opens twice per controller (its socket check, then its first Read).
+TEST_F(TarvoTest, AdapterTableIsReadOncePerSocketOpened) {
+  int reads = 0;
+  TScopedAdapterTable table([&reads](std::vector<TAdapterRecord>& out) {
+    ++reads;
+    out = {{"eth9", "eth9", "192.0.2.7", "255.255.255.0", "192.0.2.1"},
+           {"lo", "lo", "127.0.0.1", "255.0.0.0", ""}};
+    return true;
+  });
+  std::vector<std::unique_ptr<TTarvo>> controllers;
+  for (int32_t nad : {10, 11}) controllers.push_back(MakeTarvo(nad));
+  EXPECT_EQ(reads, 1) << "the first object reads it; the next take it as read";
+
+  for (auto& T : controllers) {
+    T->SetEthAdapterID("lo");
+    ASSERT_TRUE(T->CheckSocket());
+    ASSERT_TRUE(T->CheckTarvo());
+    ASSERT_TRUE(T->CheckProgram());
+    ASSERT_TRUE(T->CheckAllocation());
+    T->CheckPLCRun();
+    TTagVarList tags;
+    tags.Add(Tag(T->NAD(), "counter_w"));
+    T->Read(tags);
+    T->Read(tags);
+    ASSERT_NE(tags.Items(0)->TarvoVar(), nullptr) << T->ErrorS;
+    T->Disconnect();
+  }
+  EXPECT_EQ(reads, 1 + 2 * 2);
+
+  // The list the settings dialog shows is read afresh.
+  TEthernetAdapterInfoList list;
+  list.Refresh();
+  EXPECT_EQ(reads, 6);
+  EXPECT_EQ(list.Count(), 2);
+}
+
 TEST_F(TarvoTest, UnknownAdapterFailsTheSocketCheck) {
   tarvo_->SetEthAdapterID("no-such-adapter");
   ReadTags({"temp"});
@@ -429,6 +546,219 @@ TEST(TarvoNadTest, TheHighestNadReadsItsAllocationFileFromTheMarker) {
   ASSERT_NE(tags.Items(0)->TarvoVar(), nullptr) << tarvo.ErrorS;
   EXPECT_EQ(tags.Items(0)->TarvoVar()->ValueFloat(), -125);
   for (const sim::TSimRequest& r : host.Controller(0).Requests()) EXPECT_EQ(r.ToNAD, 4294967295u);
+}
+
+// Binding and copy-back against the rules applied one pair at a time (every variable with
+// every tag), on random lists full of duplicates: names that differ in case, arrays that
+// repeat, local variables, tags of another NAD, one tag listed several times, variable lists
+// replaced by others of the same length, and tags rebound by hand before the copy-back.
+class TarvoBindingRules : public ::testing::Test {
+ protected:
+  struct TReference {
+    std::vector<const TTarvoVar*> Copies;   // the variable each copy is made from
+    std::vector<const TTarvoVar*> BoundTo;  // per tag, after the binding
+  };
+
+  static bool Binds(const TTarvoVar& V, const TTagVar& T, int32_t nad) {
+    return T.NAD() == nad && V.Name() == T.Name() && V.ArrayCount() > T.ArrayIndex() &&
+           V.Scope() == vsGlobal &&
+           (V.ArrayIndex() == T.ArrayIndex() || (T.ArrayIndex() < 0 && V.ArrayIndex() == 0));
+  }
+
+  static TReference Bind(const TTarvoVarList& vars, const TTagVarList& tags, int32_t nad) {
+    TReference r;
+    r.BoundTo.assign(static_cast<size_t>(tags.Count()), nullptr);
+    for (int v = 0; v < vars.Count(); ++v) {
+      for (int t = 0; t < tags.Count(); ++t) {
+        if (!Binds(*vars.Items(v), *tags.Items(t), nad)) continue;
+        r.Copies.push_back(vars.Items(v));
+        // One object listed twice is bound wherever it stands.
+        for (int u = 0; u < tags.Count(); ++u)
+          if (tags.Items(u) == tags.Items(t)) r.BoundTo[static_cast<size_t>(u)] = vars.Items(v);
+      }
+    }
+    return r;
+  }
+
+  // Where each copy's value goes, given the tags as they are bound now.
+  static std::vector<const TTarvoVar*> Targets(const TTarvoVarList& copies, const TTagVarList& tags,
+                                               int32_t nad) {
+    std::vector<const TTarvoVar*> targets;
+    for (int c = 0; c < copies.Count(); ++c) {
+      const TTarvoVar* C = copies.Items(c);
+      const TTarvoVar* target = nullptr;
+      for (int t = 0; t < tags.Count() && target == nullptr; ++t) {
+        const TTarvoVar* V = tags.Items(t)->TarvoVar();
+        if (V != nullptr && tags.Items(t)->NAD() == nad && V->Name() == C->Name() &&
+            V->ArrayIndex() == C->ArrayIndex()) {
+          target = V;
+        }
+      }
+      targets.push_back(target);
+    }
+    return targets;
+  }
+
+  std::unique_ptr<TTarvoVarList> RandomVars(int count) {
+    static const char* const kNames[] = {"a", "b", "A", "level", "b"};
+    auto vars = std::make_unique<TTarvoVarList>();
+    while (vars->Count() < count) {
+      const std::string name = kNames[Pick(5)];
+      const TTarvoVarScope scope = Pick(6) == 0 ? vsLocal : vsGlobal;
+      const int elements = Pick(3) == 0 ? 1 + Pick(4) : 1;
+      for (int e = 0; e < elements && vars->Count() < count; ++e) {
+        vars->Add(std::make_unique<TTarvoVar>(name, 0x100 + 2 * vars->Count(), 2, elements, e, 0,
+                                              scope, vtWord, vvUser, vaReadWrite, "",
+                                              TVarValue::U16(0)));
+      }
+    }
+    return vars;
+  }
+
+  std::unique_ptr<TTagVarList> RandomTags(int count) {
+    static const char* const kNames[] = {"a", "b", "A", "level", "B", "c"};
+    auto tags = std::make_unique<TTagVarList>();
+    while (tags->Count() < count) {
+      if (tags->Count() > 0 && Pick(8) == 0) {
+        tags->Add(tags->Items(Pick(tags->Count())));  // the same object again
+        continue;
+      }
+      const int32_t nad = Pick(8) == 0 ? 11 : 10;
+      tags->Add(Tag(nad, kNames[Pick(6)], Pick(3) - 1 + (Pick(4) == 0 ? 2 : 0)));
+    }
+    return tags;
+  }
+
+  // Distinct raw values in every variable, so that a copied value shows where it came from.
+  static void Stamp(const TTarvoVarList& vars, int32_t base) {
+    for (int v = 0; v < vars.Count(); ++v) vars.Items(v)->SetTarvoValue(base + v);
+  }
+
+  // Frees a tag list that may hold one object several times.
+  static void Free(TTagVarList& tags) {
+    std::vector<TTagVar*> distinct;
+    for (int t = 0; t < tags.Count(); ++t) distinct.push_back(tags.Items(t));
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    tags.ClearWithoutFreeing();
+    for (TTagVar* t : distinct) delete t;
+  }
+
+  int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
+
+  std::mt19937 random_{20240611};
+};
+
+TEST_F(TarvoBindingRules, MatchTheRulesPairByPair) {
+  TTarvo tarvo(10);
+  for (int trial = 0; trial < 300; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    // Every few trials the list is replaced by one just as long.
+    if (trial % 3 == 0) tarvo.SetTarvoVarList(RandomVars(trial % 2 == 0 ? 24 : 1 + Pick(40)));
+    const TTarvoVarList& vars = *tarvo.TarvoVarList();
+    const std::unique_ptr<TTagVarList> tagList = RandomTags(1 + Pick(30));
+    TTagVarList& tags = *tagList;
+    Stamp(vars, 1000 * (trial + 1));
+
+    const TReference expected = Bind(vars, tags, 10);
+    tarvo.AssignTarvoVarsToTagVars(tags);
+    const TTarvoVarList& copies = tarvo.SelectedVarList();
+    ASSERT_EQ(copies.Count(), static_cast<int>(expected.Copies.size()));
+    for (int c = 0; c < copies.Count(); ++c) {
+      const TTarvoVar* from = expected.Copies[static_cast<size_t>(c)];
+      EXPECT_EQ(copies.Items(c)->RealAddress(), from->RealAddress()) << "copy " << c;
+    }
+    for (int t = 0; t < tags.Count(); ++t)
+      EXPECT_EQ(tags.Items(t)->TarvoVar(), expected.BoundTo[static_cast<size_t>(t)]) << "tag " << t;
+
+    // Now and then a tag is rebound or unbound by hand before the values come back.
+    if (trial % 4 == 1 && tags.Count() > 0 && vars.Count() > 0) {
+      TTagVar* tag = tags.Items(Pick(tags.Count()));
+      tag->ClearTarvoVarReference();
+      if (Pick(2) == 0) tag->SetTarvoVar(vars.Items(Pick(vars.Count())));
+    }
+    // The copies hold the values of the stamp before; the variables get new ones.
+    const std::vector<const TTarvoVar*> targets = Targets(copies, tags, 10);
+    std::vector<int32_t> want;
+    for (int v = 0; v < vars.Count(); ++v) want.push_back(5000 + v);
+    for (size_t c = 0; c < targets.size(); ++c) {
+      if (targets[c] != nullptr)
+        want[static_cast<size_t>(vars.IndexOf(targets[c]))] =
+            copies.Items(static_cast<int>(c))->TarvoValue();
+    }
+    Stamp(vars, 5000);
+    tarvo.CopyValuesToTagVars(tags);
+    for (int v = 0; v < vars.Count(); ++v)
+      EXPECT_EQ(vars.Items(v)->TarvoValue(), want[static_cast<size_t>(v)]) << "variable " << v;
+    Free(tags);
+  }
+}
+
+// A Read binds the same tag lists over and over, and what is worked out for one binding
+// may be kept for the next; a tag whose element or NAD changed, or a tag replaced by
+// another in its place, must still bind by the rules, and so must a shorter or longer list.
+TEST_F(TarvoBindingRules, SameTagListBoundAgainAfterItsTagsChange) {
+  TTarvo tarvo(10);
+  tarvo.SetTarvoVarList(RandomVars(30));
+  const TTarvoVarList& vars = *tarvo.TarvoVarList();
+  const std::unique_ptr<TTagVarList> tagList = RandomTags(20);
+  TTagVarList& tags = *tagList;
+  std::vector<TTagVar*> replaced;
+  for (int round = 0; round < 200; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const TReference expected = Bind(vars, tags, 10);
+    tarvo.AssignTarvoVarsToTagVars(tags);
+    const TTarvoVarList& copies = tarvo.SelectedVarList();
+    ASSERT_EQ(copies.Count(), static_cast<int>(expected.Copies.size()));
+    for (int c = 0; c < copies.Count(); ++c) {
+      EXPECT_EQ(copies.Items(c)->RealAddress(),
+                expected.Copies[static_cast<size_t>(c)]->RealAddress())
+          << "copy " << c;
+    }
+    for (int t = 0; t < tags.Count(); ++t)
+      EXPECT_EQ(tags.Items(t)->TarvoVar(), expected.BoundTo[static_cast<size_t>(t)]) << "tag " << t;
+
+    // Between bindings: an element changes, a tag is replaced by another (of the same
+    // name for the other NAD, or any other), or the list grows or shrinks at its end.
+    std::vector<TTagVar*> order;
+    for (int t = 0; t < tags.Count(); ++t) order.push_back(tags.Items(t));
+    const size_t at = static_cast<size_t>(Pick(tags.Count()));
+    const auto another = [this] {
+      const std::unique_ptr<TTagVarList> fresh = RandomTags(1);
+      TTagVar* t = fresh->Items(0);
+      fresh->ClearWithoutFreeing();
+      return t;
+    };
+    switch (Pick(4)) {
+      case 0:
+        order[at]->SetArrayIndex(Pick(4) - 1);
+        break;
+      case 1:
+        replaced.push_back(order[at]);
+        order[at] =
+            Tag(order[at]->NAD() == 10 ? 11 : 10, order[at]->Name(), order[at]->ArrayIndex());
+        break;
+      case 2:
+        replaced.push_back(order[at]);
+        order[at] = another();
+        break;
+      default:
+        if (Pick(2) == 0 && order.size() > 1) {
+          replaced.push_back(order.back());
+          order.pop_back();
+        } else {
+          order.push_back(another());
+        }
+        break;
+    }
+    tags.ClearWithoutFreeing();
+    for (TTagVar* t : order) tags.Add(t);
+  }
+  for (int t = 0; t < tags.Count(); ++t) replaced.push_back(tags.Items(t));
+  tags.ClearWithoutFreeing();
+  std::sort(replaced.begin(), replaced.end());
+  replaced.erase(std::unique(replaced.begin(), replaced.end()), replaced.end());
+  for (TTagVar* t : replaced) delete t;
 }
 
 TEST(TarvoListTest, ItemsLookupAndRemoval) {

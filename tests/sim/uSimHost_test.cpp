@@ -3,6 +3,7 @@
 #include "sim/uSimHost.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <map>
@@ -173,6 +174,30 @@ TEST(SimHost, PortInUseIsRefusedAndAHostRestarts) {
   auto a = client.Call("127.0.0.50", second.Port(), 10, cmdPing);
   ASSERT_TRUE(a);
   EXPECT_EQ(a->Direction, md_ACK);
+}
+
+// A host of many controllers needs a descriptor for each: short of them it says so before
+// binding anything, and RaiseDescriptorLimit lifts the limit as far as the system lets it.
+TEST(SimHost, TooFewDescriptorsAreNamedAndTheLimitCanBeRaised) {
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 400) GTEST_SKIP() << "hard limit too low";
+  rlimit low = saved;
+  low.rlim_cur = 100;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  TSimHostOptions o;
+  o.Controllers = 200;
+  TSimHost host(o);
+  std::string error;
+  EXPECT_FALSE(host.Start(&error));
+  EXPECT_NE(error.find("descriptors"), std::string::npos) << error;
+  EXPECT_NE(error.find("100"), std::string::npos) << error;
+
+  const long raised = sim::RaiseDescriptorLimit();
+  EXPECT_TRUE(saved.rlim_max == RLIM_INFINITY || raised == static_cast<long>(saved.rlim_max));
+  EXPECT_TRUE(host.Start(&error)) << error;
+  host.Stop();
+  setrlimit(RLIMIT_NOFILE, &saved);
 }
 
 TEST(SimHost, ControllersCanBePreparedBeforeStartAndKeepTheirStateOverARestart) {
