@@ -1,11 +1,7 @@
 #include "apps/cli/workflow.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <ctime>
 #include <iostream>
-#include <thread>
 
 #include "comm/uCommunication.h"
 #include "comm/uEthernetUtils.h"
@@ -14,39 +10,10 @@
 
 namespace cli {
 
-const std::vector<std::string> kSystemVarNames = {"scan_frequency", "scan_time", "scan_time_max",
-                                                  "scan_overrun"};
-
 namespace {
-
-constexpr int kEepromPollMs = 50;
-constexpr int kEepromLoadLimitMs = 5000;
-const char* const kEepromWriteMagic = "52917";
-
-// A Read that reached its exchange leaves the link ready for the next program check;
-// any failure sends it back to opening the socket.
-bool Exchanged(const TTarvo& T) {
-  return T.ProgramState() == TProgramState::psCheckCode;
-}
-
-std::string FullName(const TTarvo& T, const std::string& name) {
-  return NADText(T.NAD()) + "." + name;
-}
-
-// A tag for a name as the user writes it, "levels[3]" included.
-TTagVar* NewTag(const TTarvo& T, const std::string& text, const std::string& writeValue) {
-  std::string name;
-  int32_t index = -1;
-  SplitIndexedName(text, name, index);
-  return new TTagVar(FullName(T, text), name, T.NAD(), index, writeValue);
-}
 
 std::string NotAVariable(const std::string& name) {
   return "'" + name + "' is not a variable of the controller's program";
-}
-
-std::string ValueText(const TTarvoVar& V) {
-  return FormatValueText(V.ValueFloat());
 }
 
 // The raw value a write text stands for with the variable's type, found the way the tag
@@ -61,48 +28,36 @@ bool ExpectedRaw(const TTarvoVar& V, const std::string& text, int32_t& raw) {
   return true;
 }
 
-void EepromLoad(TTarvo& T, std::vector<Problem>& problems) {
-  TTagVarList tags;
-  TTagVar* request = NewTag(T, "ee_read_req", "1");
-  tags.Add(request);
-  T.Read(tags);
-  const auto start = std::chrono::steady_clock::now();
-  for (;;) {
-    if (request->TarvoVar() == nullptr) {
+void LoadFromEeprom(TTarvo& T, std::vector<Problem>& problems) {
+  // Nothing to show while the controller loads: the polls just sleep.
+  TWorkflowFrontEnd quiet;
+  switch (EepromLoad(T, quiet, TWorkflowClock())) {
+    case TEepromLoad::elLoaded:
+    case TEepromLoad::elCancelled:
+      return;
+    case TEepromLoad::elUnbound:
       problems.push_back({T.NAD(), "ee_read_req",
                           Exchanged(T) ? "EEPROM load not possible: " + NotAVariable("ee_read_req")
                                        : "EEPROM load failed: " + T.ErrorS});
       return;
-    }
-    if (request->TarvoVar()->ValueFloat() == 0) return;
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    if (elapsed > std::chrono::milliseconds(kEepromLoadLimitMs)) {
+    case TEepromLoad::elTimedOut:
       problems.push_back({T.NAD(), "ee_read_req",
                           "EEPROM load did not finish within 5000 ms; values read anyway"});
       return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(kEepromPollMs));
-    T.Read(tags);  // the write request went with the first call: this only reads
   }
 }
 
-void EepromStore(TTarvo& T, std::vector<Problem>& problems) {
-  TTagVarList tags;
-  tags.Add(NewTag(T, "ee_write_magic", kEepromWriteMagic));
-  tags.Add(NewTag(T, "ee_write_req", "1"));
-  T.Read(tags);
+void StoreToEeprom(TTarvo& T, std::vector<Problem>& problems) {
+  std::vector<TVarFault> faults;
+  EepromStore(T, faults);
   if (!Exchanged(T)) {
     problems.push_back({T.NAD(), "ee_write_req", "EEPROM store failed: " + T.ErrorS});
     return;
   }
-  for (int i = 0; i < tags.Count(); ++i) {
-    const TTagVar* tag = tags.Items(i);
-    if (tag->TarvoVar() == nullptr) {
-      problems.push_back(
-          {T.NAD(), tag->Name(), "EEPROM store not possible: " + NotAVariable(tag->Name())});
-    } else if (!tag->WriteError().empty()) {
-      problems.push_back({T.NAD(), tag->Name(), tag->WriteError()});
-    }
+  for (const TVarFault& f : faults) {
+    problems.push_back({T.NAD(), f.Name,
+                        f.WriteError.empty() ? "EEPROM store not possible: " + NotAVariable(f.Name)
+                                             : f.WriteError});
   }
 }
 
@@ -112,20 +67,6 @@ std::string Pad(const std::string& text, size_t width) {
 
 }  // namespace
 
-void SplitIndexedName(const std::string& Text, std::string& Name, int32_t& Index) {
-  Name = Text;
-  Index = -1;
-  const size_t p = Text.find('[');
-  const size_t q = Text.find(']');
-  if (p == std::string::npos || q == std::string::npos || q <= p + 1) return;
-  int32_t value = 0;
-  if (!ParseIntegerText(std::string_view(Text).substr(p + 1, q - p - 1), value) || value < 0) {
-    return;
-  }
-  Index = value;
-  Name = Text.substr(0, p) + Text.substr(q + 1);
-}
-
 std::pair<std::string, std::string> SplitAssignment(const std::string& Text) {
   const size_t eq = Text.find('=');
   if (eq == std::string::npos || eq == 0 || eq + 1 == Text.size()) {
@@ -134,37 +75,28 @@ std::pair<std::string, std::string> SplitAssignment(const std::string& Text) {
   return {Text.substr(0, eq), Text.substr(eq + 1)};
 }
 
-std::vector<ScanAnswer> ScanAnswers(const std::vector<std::string>& nads,
-                                    const std::vector<std::string>& ips,
-                                    std::vector<Problem>& warnings) {
-  std::vector<ScanAnswer> answers;
-  for (size_t i = 0; i < nads.size() && i < ips.size(); ++i) {
-    ScanAnswer a;
-    a.ip = ips[i];
-    if (!ParseNADText(nads[i], a.nad)) {
-      warnings.push_back({0, "",
-                          "the answer from " + a.ip + " gave '" + nads[i] +
-                              "' as its NAD, which is no NAD; left out",
-                          true});
-      continue;
-    }
-    const bool repeated = std::any_of(answers.begin(), answers.end(), [&a](const ScanAnswer& b) {
-      return b.nad == a.nad && b.ip == a.ip;
-    });
-    if (!repeated) answers.push_back(std::move(a));
+std::vector<TFoundController> ScanAnswers(const std::vector<std::string>& nads,
+                                          const std::vector<std::string>& ips,
+                                          std::vector<Problem>& warnings) {
+  std::vector<TScanRemark> remarks;
+  std::vector<TFoundController> answers = ::ScanAnswers(nads, ips, remarks);
+  for (const TScanRemark& r : remarks) {
+    if (r.Kind != TScanRemarkKind::srNoNAD) continue;
+    warnings.push_back(
+        {0, "",
+         "the answer from " + r.IP + " gave '" + r.Text + "' as its NAD, which is no NAD; left out",
+         true});
   }
   // Each NAD that answered from more than one address, once, in the order of arrival.
   for (size_t i = 0; i < answers.size(); ++i) {
-    const int32_t nad = answers[i].nad;
+    const int32_t nad = answers[i].NAD;
+    if (!SharedNAD(answers, nad)) continue;
     bool first = true;
-    for (size_t k = 0; k < i && first; ++k) first = answers[k].nad != nad;
+    for (size_t k = 0; k < i && first; ++k) first = answers[k].NAD != nad;
     if (!first) continue;
     std::vector<std::string> addresses;
-    for (const ScanAnswer& a : answers)
-      if (a.nad == nad) addresses.push_back(a.ip);
-    if (addresses.size() < 2) continue;
-    // In address order, so that the same network gives the same words however the
-    // answers raced.
+    for (const TFoundController& a : answers)
+      if (a.NAD == nad) addresses.push_back(a.IP);
     std::stable_sort(addresses.begin(), addresses.end(),
                      [](const auto& x, const auto& y) { return IPToInt(x) < IPToInt(y); });
     std::string text = "answered from " + addresses[0];
@@ -219,51 +151,65 @@ Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNa
   scanner.Disconnect();
 
   std::vector<std::unique_ptr<TTarvo>> found;
-  const std::vector<ScanAnswer> answers = ScanAnswers(nads, ips, chosen.warnings);
-  for (const ScanAnswer& a : answers) {
-    if (a.nad == 0) {
+  const std::vector<TFoundController> answers = ScanAnswers(nads, ips, chosen.warnings);
+  for (const TFoundController& a : answers) {
+    if (a.NAD == 0) {
       chosen.warnings.push_back({0, "",
-                                 "the controller at " + a.ip +
+                                 "the controller at " + a.IP +
                                      " answered as NAD 0, the discovery address, which no "
                                      "request may target; left out",
                                  true});
       continue;
     }
-    if (!wanted.empty() && !std::binary_search(wanted.begin(), wanted.end(), NADValue(a.nad))) {
+    if (!wanted.empty() && !std::binary_search(wanted.begin(), wanted.end(), NADValue(a.NAD))) {
       continue;
     }
     auto tarvo = std::make_unique<TTarvo>();
-    tarvo->SetNAD(a.nad);
-    tarvo->SetIP(a.ip);
-    const bool shared = std::count_if(answers.begin(), answers.end(),
-                                      [&a](const ScanAnswer& b) { return b.nad == a.nad; }) > 1;
-    if (shared) chosen.pinned.insert(tarvo.get());
+    tarvo->SetNAD(a.NAD);
+    tarvo->SetIP(a.IP);
+    if (SharedNAD(answers, a.NAD)) chosen.pinned.insert(tarvo.get());
     found.push_back(std::move(tarvo));
+  }
+  for (uint32_t nad : wanted) {
+    const bool seen = std::any_of(found.begin(), found.end(),
+                                  [nad](const auto& t) { return NADValue(t->NAD()) == nad; });
+    if (seen) continue;
+    // A controller asked for by name whose scan answer was lost still answers a ping to
+    // its NAD, which has the repeats a single broadcast answer lacks.
+    auto tarvo = std::make_unique<TTarvo>(static_cast<int32_t>(nad));
+    if (!o.nads.empty()) {
+      ApplySettings(*tarvo, o);
+      const bool answered = tarvo->CheckSocket() && tarvo->CheckTarvo();
+      tarvo->Disconnect();
+      if (answered) {
+        found.push_back(std::move(tarvo));
+        continue;
+      }
+    }
+    chosen.problems.push_back(
+        {static_cast<int32_t>(nad), "", "no controller with this NAD answered"});
   }
   std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
     return NADValue(a->NAD()) < NADValue(b->NAD());
   });
-  for (uint32_t nad : wanted) {
-    const bool seen = std::any_of(found.begin(), found.end(),
-                                  [nad](const auto& t) { return NADValue(t->NAD()) == nad; });
-    if (!seen) {
-      chosen.problems.push_back(
-          {static_cast<int32_t>(nad), "", "no controller with this NAD answered"});
-    }
-  }
   for (auto& tarvo : found) chosen.list->Add(std::move(tarvo));
   return chosen;
 }
 
+TCommSettings CommSettings(const NetOptions& o) {
+  TCommSettings s;
+  s.EthAdapterID = o.adapter;
+  s.DirectConnection = o.direct;
+  s.Password = o.password;
+  s.NoRetires = o.Retries();
+  s.WaitTime = o.WaitTime();
+  s.LogToFile = o.log;
+  s.Port = o.port;
+  return s;
+}
+
 void ApplySettings(TTarvo& T, const NetOptions& o, bool pinned) {
-  T.Disconnect();
-  T.SetDirectConnection(o.direct);
-  T.SetEthAdapterID(o.adapter);
-  T.SetPassword(o.password);
-  T.Comm()->SetNoRetires(o.Retries());
-  T.Comm()->SetWaitTime(o.WaitTime());
-  T.Comm()->SetLogToFile(o.log);
-  T.SetPort(o.port);
+  ::ApplySettings(T, CommSettings(o));
   const std::string ip = !o.ip.empty() ? o.ip : pinned ? T.IP() : std::string();
   if (!ip.empty()) {
     T.SetIP(ip);
@@ -273,9 +219,9 @@ void ApplySettings(TTarvo& T, const NetOptions& o, bool pinned) {
 
 std::vector<ValueResult> ReadValues(TTarvo& T, const std::vector<std::string>& names, bool ee,
                                     std::vector<Problem>& problems) {
-  if (ee) EepromLoad(T, problems);
+  if (ee) LoadFromEeprom(T, problems);
   TTagVarList tags;
-  for (const std::string& name : names) tags.Add(NewTag(T, name, ""));
+  for (const std::string& name : names) tags.Add(MakeTag(T, name).release());
   if (tags.Count() > 0) T.Read(tags);
   const bool exchanged = Exchanged(T);
   std::vector<ValueResult> results;
@@ -302,7 +248,7 @@ std::vector<ValueResult> WriteValues(TTarvo& T,
                                      const std::vector<std::pair<std::string, std::string>>& values,
                                      bool ee, std::vector<Problem>& problems) {
   TTagVarList tags;
-  for (const auto& [name, value] : values) tags.Add(NewTag(T, name, value));
+  for (const auto& [name, value] : values) tags.Add(MakeTag(T, name, value).release());
   if (tags.Count() > 0) T.Read(tags);
   const bool exchanged = Exchanged(T);
   std::vector<ValueResult> results;
@@ -338,40 +284,8 @@ std::vector<ValueResult> WriteValues(TTarvo& T,
     }
     results.push_back(std::move(r));
   }
-  if (ee) EepromStore(T, problems);
+  if (ee) StoreToEeprom(T, problems);
   return results;
-}
-
-void UpdateRTC(TTarvo& T, bool write) {
-  static const char* const kNames[] = {"rtc_year", "rtc_month", "rtc_date",    "rtc_hour",
-                                       "rtc_min",  "rtc_sec",   "rtc_weekday", "rtc_write_req"};
-  std::string texts[8];
-  if (write) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    const int parts[7] = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                          local.tm_min,         local.tm_sec,     local.tm_wday};
-    for (int i = 0; i < 7; ++i) texts[i] = std::to_string(parts[i]);
-    texts[7] = "1";
-  }
-  TTagVarList tags;
-  for (int i = 0; i < 8; ++i) {
-    tags.Add(new TTagVar(FullName(T, kNames[i]), kNames[i], T.NAD(), -1, texts[i]));
-  }
-  T.Read(tags);
-  std::string text;
-  bool known = Exchanged(T);
-  for (int i = 0; i < 7 && known; ++i) known = tags.Items(i)->TarvoVar() != nullptr;
-  if (known) {
-    int v[6];
-    for (int i = 0; i < 6; ++i) v[i] = static_cast<int>(tags.Items(i)->TarvoVar()->ValueFloat());
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.4d-%.2d-%.2d  %.2d:%.2d:%.2d", v[0], v[1], v[2], v[3],
-                  v[4], v[5]);
-    text = buffer;
-  }
-  T.SetRTCString(text);
 }
 
 Progress::Progress(int total) : fTotal(total), fShow(total > 1 && StderrIsTerminal()) {}

@@ -1,6 +1,7 @@
-// The technician's workflows shared by the networked varnel-cli commands: choosing the
-// controllers (scan, or one --nad at --ip), handing them the settings, and exchanging
-// named values with them through TTarvo.
+// What the networked varnel-cli commands share: choosing the controllers (scan, or one
+// --nad at --ip), and exchanging named values with them, all of a controller's names in one
+// exchange, with the workflow steps of workflows/uSteps.h; and how problems, warnings and
+// values are shown.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "apps/cli/cli.h"
 #include "apps/cli/cli_net.h"
 #include "controller/uTarvo.h"
+#include "workflows/uSteps.h"
 
 namespace cli {
 
@@ -38,39 +40,31 @@ struct Chosen {
   bool Pinned(const TTarvo& T) const { return pinned.count(&T) > 0; }
 };
 
-// One answer to a scan.
-struct ScanAnswer {
-  int32_t nad = 0;
-  std::string ip;
-};
-
-// The discovery lists as answers, in the order they arrived. The same NAD from the same
-// address is one controller answering twice and is kept once. A NAD that answered from
-// more than one address stays once per address, with a warning naming the NAD and every
-// address, in address order. A NAD that does not read is left out with a warning; it is never taken as 0.
-std::vector<ScanAnswer> ScanAnswers(const std::vector<std::string>& nads,
-                                    const std::vector<std::string>& ips,
-                                    std::vector<Problem>& warnings);
-
-// The four scan figures read by the status check, in column order.
-extern const std::vector<std::string> kSystemVarNames;
+// The discovery lists as answers, in the order they arrived (workflows' ScanAnswers, NAD 0
+// kept), with its remarks worded for the command line: a NAD that does not read is named
+// with its address; a NAD that answered from more than one address is named once, with
+// every address in address order, so that the same network gives the same words however
+// the answers raced.
+std::vector<TFoundController> ScanAnswers(const std::vector<std::string>& nads,
+                                          const std::vector<std::string>& ips,
+                                          std::vector<Problem>& warnings);
 
 // --ip with exactly one --nad: that controller, no scan. Otherwise a scan on the adapter,
-// narrowed to the --nad list (and to `onlyNads` when not empty), sorted by NAD. A
-// controller that answers as NAD 0, the discovery address, is left out with a warning,
+// narrowed to the --nad list (and to `onlyNads` when not empty), sorted by NAD. A --nad
+// the scan did not hear from (one lost answer on a lossy link) is then addressed by its
+// NAD directly, with the usual repeats, and is a problem only when that finds nothing too.
+// A controller that answers as NAD 0, the discovery address, is left out with a warning,
 // and a NAD 0 asked for is a problem: no request ever targets it. Raises UsageError for
 // --ip without exactly one --nad.
 Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNads = {});
 
-// The desktop's settings step before a controller's first request: release the socket,
-// connection mode, adapter, password, repeats, time-out, debug log, controller port; with
+// The settings a controller gets from the options.
+TCommSettings CommSettings(const NetOptions& o);
+
+// The workflows' settings step (ApplySettings of workflows/uSteps.h) with the options; with
 // --ip the address (and the port written there) again, since releasing forgets it. A
 // pinned controller gets the address it answered the scan from again.
 void ApplySettings(TTarvo& T, const NetOptions& o, bool pinned = false);
-
-// "levels[3]" gives ("levels", 3); a bracket that holds no index of 0 or more stays part
-// of the name, with index -1.
-void SplitIndexedName(const std::string& Text, std::string& Name, int32_t& Index);
 
 // Splits NAME=VALUE at the first "="; raises UsageError without one or with an empty name.
 std::pair<std::string, std::string> SplitAssignment(const std::string& Text);
@@ -99,10 +93,6 @@ std::vector<ValueResult> ReadValues(TTarvo& T, const std::vector<std::string>& n
 std::vector<ValueResult> WriteValues(TTarvo& T,
                                      const std::vector<std::pair<std::string, std::string>>& values,
                                      bool ee, std::vector<Problem>& problems);
-
-// Reads the controller's clock, or with write first sets it to the PC's local time, and
-// leaves the clock text (empty when unknown) in T.RTCString().
-void UpdateRTC(TTarvo& T, bool write);
 
 // Shows "[i/n] text" on stderr while work over several controllers runs, when stderr is a
 // terminal; the line is removed when done.
