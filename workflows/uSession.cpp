@@ -304,11 +304,7 @@ void TSession::StatusRow(TTableRow& row, int position) {
   T.SetStatusTested(true);
   fFrontEnd.Repaint(table);
 
-  using TCheck = bool (TTarvo::*)();
-  static constexpr TCheck kChecks[] = {&TTarvo::CheckSocket, &TTarvo::CheckTarvo,
-                                       &TTarvo::CheckProgram, &TTarvo::CheckAllocation,
-                                       &TTarvo::CheckPLCRun};
-  for (TCheck check : kChecks) {
+  for (TStatusCheck check : kStatusChecks) {
     Use(T.Comm());
     (T.*check)();
     ++CurrentTest;

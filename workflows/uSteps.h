@@ -46,6 +46,14 @@ void SplitIndexedName(const std::string& Text, std::string& Name, int32_t& Index
 std::unique_ptr<TTagVar> MakeTag(const TTarvo& T, const std::string& Text,
                                  const std::string& WriteValue = "");
 
+// The five checks of a status check in their order: network endpoint, ping, program,
+// allocation file, PLC running. Each runs whatever the earlier ones found, so that each
+// light shows its own answer.
+using TStatusCheck = bool (TTarvo::*)();
+inline constexpr std::array<TStatusCheck, 5> kStatusChecks = {
+    &TTarvo::CheckSocket, &TTarvo::CheckTarvo, &TTarvo::CheckProgram, &TTarvo::CheckAllocation,
+    &TTarvo::CheckPLCRun};
+
 // A variable's value as the tables show it (15 significant digits, "." as separator).
 std::string ValueText(const TTarvoVar& V);
 

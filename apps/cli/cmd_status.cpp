@@ -32,12 +32,7 @@ StatusRow CheckOne(TTarvo& T, const cli::NetOptions& o, bool pinned,
   StatusRow row;
   row.nad = T.NAD();
   T.SetRTCString("");
-  // A failed check does not stop the later ones: each light shows its own answer.
-  row.checks[0] = T.CheckSocket();
-  row.checks[1] = T.CheckTarvo();
-  row.checks[2] = T.CheckProgram();
-  row.checks[3] = T.CheckAllocation();
-  row.checks[4] = T.CheckPLCRun();
+  for (size_t i = 0; i < kStatusChecks.size(); ++i) row.checks[i] = (T.*kStatusChecks[i])();
   // Index 0, as the System table asks: a scalar, or element 0 of an array of that name.
   std::vector<std::string> names;
   for (const std::string& name : SystemVarNames) names.push_back(name + "[0]");
