@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/cli/workflow.h"
+#include "apps/cli/cli_output.h"
 #include "workflows/uTemplateFile.h"
 
 namespace cli {

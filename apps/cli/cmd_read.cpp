@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "apps/cli/cli_controllers.h"
 #include "apps/cli/cli_tabs.h"
-#include "apps/cli/workflow.h"
 #include "data/uErrors.h"
 #include "data/uNumText.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/cli/workflow.h"
+#include "apps/cli/cli_controllers.h"
 #include "data/uErrors.h"
 #include "data/uNumText.h"
 

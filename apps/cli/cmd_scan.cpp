@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "apps/cli/cli.h"
+#include "apps/cli/cli_controllers.h"
 #include "apps/cli/cli_net.h"
-#include "apps/cli/workflow.h"
 #include "comm/uCommunication.h"
 #include "data/uNumText.h"
 

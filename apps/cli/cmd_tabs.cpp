@@ -52,7 +52,11 @@ int RunTabs(const TabsOptions& opts) {
     cli::AddWarnings(doc, warnings);
     cli::PrintJson(doc);
   } else {
-    if (!tabs.empty()) PrintTable(tabs);
+    if (tabs.empty()) {
+      std::cout << "no tabs\n";
+    } else {
+      PrintTable(tabs);
+    }
     cli::PrintWarnings(warnings);
   }
   return cli::kExitOk;

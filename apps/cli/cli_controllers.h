@@ -1,32 +1,21 @@
-// What the networked varnel-cli commands share: choosing the controllers (scan, or one
-// --nad at --ip), and exchanging named values with them, all of a controller's names in one
-// exchange, with the workflow steps of workflows/uSteps.h; and how problems, warnings and
-// values are shown.
+// The controllers a varnel-cli command works on (a scan, or one --nad at --ip) and the
+// exchange of named values with them: all of a controller's names in one exchange, made of
+// the workflow steps of workflows/uSteps.h.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "apps/cli/cli.h"
 #include "apps/cli/cli_net.h"
+#include "apps/cli/cli_output.h"
 #include "controller/uTarvo.h"
 #include "workflows/uSteps.h"
 
 namespace cli {
-
-// One problem with one controller (and, where it concerns one, one variable name). NADs
-// are kept as the bit pattern of the unsigned number and shown unsigned.
-struct Problem {
-  int32_t nad = 0;
-  std::string name;
-  std::string message;
-  bool noNad = false;  // concerns no controller (a file, say): shown without a NAD
-};
 
 // The controllers a command works on. Not every requested NAD need have been found.
 struct Chosen {
@@ -69,18 +58,6 @@ void ApplySettings(TTarvo& T, const NetOptions& o, bool pinned = false);
 // Splits NAME=VALUE at the first "="; raises UsageError without one or with an empty name.
 std::pair<std::string, std::string> SplitAssignment(const std::string& Text);
 
-// The outcome of one name on one controller.
-struct ValueResult {
-  int32_t nad = 0;
-  std::string name;         // as given
-  bool known = false;       // bound to a variable and read in this exchange
-  std::string value = "?";  // the value text read (back), "?" when not known
-  std::string description;
-  bool written = false;   // a write of this value went out
-  bool verified = false;  // the value read back is the one written
-  std::string error;      // why the name gave no value, or why the value was refused
-};
-
 // Reads the names in one exchange. With ee, the EEPROM load runs first (ee_read_req set
 // to 1, then polled every 50 ms for up to 5000 ms until it reads 0); a load that cannot
 // run or does not finish is added to `problems`.
@@ -93,34 +70,5 @@ std::vector<ValueResult> ReadValues(TTarvo& T, const std::vector<std::string>& n
 std::vector<ValueResult> WriteValues(TTarvo& T,
                                      const std::vector<std::pair<std::string, std::string>>& values,
                                      bool ee, std::vector<Problem>& problems);
-
-// Shows "[i/n] text" on stderr while work over several controllers runs, when stderr is a
-// terminal; the line is removed when done.
-class Progress {
- public:
-  explicit Progress(int total);
-  ~Progress();
-  void Step(int index, const std::string& text);
-
- private:
-  int fTotal;
-  bool fShow;
-};
-
-// Problems as JSON [{"nad":..,"name":..,"message":..}] and as lines on stderr.
-Json ProblemsJson(const std::vector<Problem>& problems);
-void PrintProblems(const std::vector<Problem>& problems);
-
-// Warnings as "warning: NAD n: message" lines on stderr, and in a document as
-// "warnings" (shaped as "errors" are) when there are any.
-void PrintWarnings(const std::vector<Problem>& warnings);
-void AddWarnings(Json& doc, const std::vector<Problem>& warnings);
-
-// Values as JSON [{"nad","name","value","description"(,"verified")}] and as a table.
-Json ValuesJson(const std::vector<ValueResult>& values, bool withVerified);
-void PrintValues(const std::vector<ValueResult>& values, bool withVerified);
-
-// Adds the values' own errors (refusals, unknown names) to `problems`.
-void CollectValueProblems(const std::vector<ValueResult>& values, std::vector<Problem>& problems);
 
 }  // namespace cli
