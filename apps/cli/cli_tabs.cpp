@@ -1,7 +1,5 @@
 #include "apps/cli/cli_tabs.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -20,12 +18,10 @@ std::string DesktopExecutable() {
 
 }  // namespace
 
-void AddTabOptions(CLI::App* sub, TabOptions& t, bool withTab) {
+void AddTabOptions(CLI::App* sub, TabOptions& t, const std::string& tabHelp) {
   sub->add_option("--template", t.templateFile,
                   "The template file of the tabs (default: varnel.ini beside the programs)");
-  if (withTab) {
-    sub->add_option("--tab", t.tab, "The variables of this tab of the template, in column order");
-  }
+  if (!tabHelp.empty()) sub->add_option("--tab", t.tab, tabHelp);
 }
 
 std::string TemplatePath(const TabOptions& t) {

@@ -17,8 +17,8 @@ struct TabOptions {
   std::string tab;           // empty: no tab
 };
 
-// Adds --template, and with withTab also --tab.
-void AddTabOptions(CLI::App* sub, TabOptions& t, bool withTab);
+// Adds --template, and with a help text also --tab.
+void AddTabOptions(CLI::App* sub, TabOptions& t, const std::string& tabHelp);
 
 // The template file the options name.
 std::string TemplatePath(const TabOptions& t);

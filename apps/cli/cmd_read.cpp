@@ -82,7 +82,8 @@ void Setup(CLI::App& root) {
   auto* read = root.add_subcommand("read", "Read named variables of the controllers");
   read->add_option("NAME", readOpts->items, "Variable name, with an element index: levels[3]");
   read->add_flag("--ee", readOpts->ee, "Load the values from EEPROM first");
-  cli::AddTabOptions(read, readOpts->tabs, true);
+  cli::AddTabOptions(read, readOpts->tabs,
+                     "The variables of this tab in column order, then the names given");
   cli::RequireNamesOrTab(read, readOpts->items, readOpts->tabs);
   cli::AddNetOptions(read, readOpts->net, true);
   cli::AddCommand(root, read, [readOpts] { return Run(*readOpts, false); });

@@ -65,7 +65,7 @@ int RunTabs(const TabsOptions& opts) {
 void Setup(CLI::App& root) {
   auto opts = std::make_shared<TabsOptions>();
   auto* sub = root.add_subcommand("tabs", "List the variables tabs of the template");
-  cli::AddTabOptions(sub, opts->tabs, false);
+  cli::AddTabOptions(sub, opts->tabs, "");
   sub->add_flag("--json", opts->json, "Print one JSON document");
   cli::AddCommand(root, sub, [opts] { return RunTabs(*opts); });
 }

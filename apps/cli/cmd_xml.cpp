@@ -233,7 +233,8 @@ void Setup(CLI::App& root) {
   auto* exp = root.add_subcommand("export", "Save values of named variables as an XML file");
   exp->add_option("FILE", exportOpts->file, "The XML file to write (replaced)")->required();
   exp->add_option("NAME", exportOpts->names, "Variable name, with an element index: levels[3]");
-  cli::AddTabOptions(exp, exportOpts->tabs, true);
+  cli::AddTabOptions(exp, exportOpts->tabs,
+                     "The variables of this tab in column order, then the names given");
   cli::RequireNamesOrTab(exp, exportOpts->names, exportOpts->tabs);
   cli::AddNetOptions(exp, exportOpts->net, true);
   cli::AddCommand(root, exp, [exportOpts] { return RunExport(*exportOpts); });
@@ -245,7 +246,8 @@ void Setup(CLI::App& root) {
   imp->add_flag("--write", importOpts->write,
                 "Write the values to the controllers whose NADs the file names");
   imp->add_flag("--ee", importOpts->ee, "With --write: store the values in EEPROM afterwards");
-  cli::AddTabOptions(imp, importOpts->tabs, true);
+  cli::AddTabOptions(imp, importOpts->tabs,
+                     "Only what the desktop's import puts into this tab; --write writes just that");
   cli::AddNetOptions(imp, importOpts->net, true);
   cli::AddCommand(root, imp, [importOpts] { return RunImport(*importOpts); });
 }
