@@ -20,7 +20,7 @@ namespace cli {
 // The controllers a command works on. Not every requested NAD need have been found.
 struct Chosen {
   std::unique_ptr<TTarvoList> list;
-  std::vector<Problem> problems;  // requested NADs that did not answer the scan
+  std::vector<Problem> problems;  // requested NADs that did not answer
   std::vector<Problem> warnings;  // answers that were odd but did not stop the command
   // Controllers whose NAD answered from more than one address: a broadcast to that NAD
   // could reach either, so each is kept to the address it answered from.
