@@ -17,13 +17,6 @@ namespace {
 constexpr int kStepPauseMs = 20;
 constexpr int kClockPauseMs = 120;
 
-bool SameText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
-}
-
 // Whether a variable read back holds the number its write text gave: a value past the
 // type's range is cut to fit, and a controller may refuse a write.
 bool HoldsWritten(const TTarvoVar& V, const std::string& text) {
@@ -311,11 +304,7 @@ void TSession::StatusRow(TTableRow& row, int position) {
   T.SetStatusTested(true);
   fFrontEnd.Repaint(table);
 
-  using TCheck = bool (TTarvo::*)();
-  static constexpr TCheck kChecks[] = {&TTarvo::CheckSocket, &TTarvo::CheckTarvo,
-                                       &TTarvo::CheckProgram, &TTarvo::CheckAllocation,
-                                       &TTarvo::CheckPLCRun};
-  for (TCheck check : kChecks) {
+  for (TStatusCheck check : kStatusChecks) {
     Use(T.Comm());
     (T.*check)();
     ++CurrentTest;
@@ -448,7 +437,7 @@ void TSession::WriteRow(TVSTTab& tab, TTableRow& row, int position) {
   const bool writeAll = TabOption(TTabOption::toWriteAll);
   for (int i = 0; i < row.CellCount() && !Cancelled(); ++i) {
     TTreeVar& cell = *row.Cell(i);
-    if (!(writeAll || cell.AwaitWrite) || cell.Caption().empty()) continue;
+    if (!CellToWrite(cell, writeAll)) continue;
     const int column = table.FirstCellColumn() + i;
     cell.Updating = true;
     fFrontEnd.RepaintCell(table, position, column);
@@ -544,19 +533,7 @@ TWorkflowResult TSession::ImportFromXML(const std::string& FileName, int tabInde
     loaded = LoadValueFile(FileName, entries, error);
     if (!loaded) return;
     TVSTTable& table = tab->vstTable();
-    const std::vector<std::string>& names = tab->VarNames();
-    for (const TValueFileEntry& entry : entries) {
-      const auto row = std::find_if(table.Rows().begin(), table.Rows().end(),
-                                    [&](const auto& r) { return r->Tarvo->NAD() == entry.NAD; });
-      if (row == table.Rows().end()) continue;
-      const std::string key = ValueFileKey(entry);
-      const auto name = std::find_if(names.begin(), names.end(),
-                                     [&](const std::string& n) { return SameText(n, key); });
-      if (name == names.end()) continue;
-      TTreeVar* cell = (*row)->Cell(static_cast<int>(name - names.begin()));
-      cell->SetCaption(entry.Value);
-      cell->AwaitWrite = true;
-    }
+    ImportEntries(entries, tab->VarNames(), table);
     fFrontEnd.Repaint(table);
   });
   if (result != TWorkflowResult::wrDone || loaded) return result;

@@ -1,5 +1,7 @@
 #include "workflows/uSteps.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 
@@ -66,7 +68,7 @@ TEepromLoad EepromLoad(TTarvo& T, TWorkflowFrontEnd& frontEnd, const TWorkflowCl
   }
 }
 
-bool EepromStore(TTarvo& T, std::vector<std::string>* missing) {
+bool EepromStore(TTarvo& T, std::vector<TVarFault>& faults) {
   TTagVarList tags;
   tags.Add(MakeTag(T, "ee_write_magic", kEepromWriteMagic).release());
   tags.Add(MakeTag(T, "ee_write_req", "1").release());
@@ -76,7 +78,16 @@ bool EepromStore(TTarvo& T, std::vector<std::string>* missing) {
     const TTagVar* tag = tags.Items(i);
     if (tag->TarvoVar() != nullptr && tag->WriteError().empty()) continue;
     stored = false;
-    if (missing) missing->push_back(tag->Name());
+    faults.push_back({tag->Name(), tag->TarvoVar() != nullptr ? tag->WriteError() : ""});
+  }
+  return stored;
+}
+
+bool EepromStore(TTarvo& T, std::vector<std::string>* missing) {
+  std::vector<TVarFault> faults;
+  const bool stored = EepromStore(T, faults);
+  if (missing) {
+    for (const TVarFault& f : faults) missing->push_back(f.Name);
   }
   return stored;
 }
@@ -117,41 +128,86 @@ void UpdateRTC(TTarvo& T, const TLocalTime* now) {
   T.SetRTCString(text);
 }
 
-std::vector<TFoundController> FoundControllers(const std::vector<std::string>& NADList,
-                                               const std::vector<std::string>& IPList,
-                                               std::vector<std::string>& warnings) {
+std::vector<TFoundController> ScanAnswers(const std::vector<std::string>& NADList,
+                                          const std::vector<std::string>& IPList,
+                                          std::vector<TScanRemark>& remarks) {
   std::vector<TFoundController> found;
   const size_t count = std::min(NADList.size(), IPList.size());
   for (size_t i = 0; i < count; ++i) {
     const std::string& ip = IPList[i];
     int32_t nad = 0;
     if (!ParseNADText(NADList[i], nad)) {
-      warnings.push_back("the answer from " + ip + " gave NAD \"" + NADList[i] +
-                         "\", which is no NAD; it was left out");
+      remarks.push_back({TScanRemarkKind::srNoNAD, 0, ip, "", NADList[i]});
       continue;
     }
+    const auto same = [&](const TFoundController& f) { return f.NAD == nad && f.IP == ip; };
+    if (std::any_of(found.begin(), found.end(), same)) continue;
     if (nad == 0) {
-      warnings.push_back("the answer from " + ip +
-                         " gave NAD 0, the discovery address, which no workflow addresses; it "
-                         "was left out");
-      continue;
-    }
-    bool repeated = false;
-    for (const TFoundController& f : found) {
-      if (f.NAD != nad) continue;
-      if (f.IP == ip) {
-        repeated = true;
-        break;
-      }
-    }
-    if (repeated) continue;
-    for (const TFoundController& f : found) {
-      if (f.NAD == nad) {
-        warnings.push_back("NAD " + NADText(nad) + " answered from " + f.IP + " and from " + ip);
-        break;
+      remarks.push_back({TScanRemarkKind::srNADZero, 0, ip, "", ""});
+    } else {
+      const auto first = std::find_if(found.begin(), found.end(),
+                                      [nad](const TFoundController& f) { return f.NAD == nad; });
+      if (first != found.end()) {
+        remarks.push_back({TScanRemarkKind::srSharedNAD, nad, ip, first->IP, ""});
       }
     }
     found.push_back({nad, ip});
   }
   return found;
+}
+
+bool SharedNAD(const std::vector<TFoundController>& answers, int32_t NAD) {
+  return std::count_if(answers.begin(), answers.end(),
+                       [NAD](const TFoundController& f) { return f.NAD == NAD; }) > 1;
+}
+
+std::vector<TFoundController> FoundControllers(const std::vector<std::string>& NADList,
+                                               const std::vector<std::string>& IPList,
+                                               std::vector<std::string>& warnings) {
+  std::vector<TScanRemark> remarks;
+  std::vector<TFoundController> found = ScanAnswers(NADList, IPList, remarks);
+  std::erase_if(found, [](const TFoundController& f) { return f.NAD == 0; });
+  for (const TScanRemark& r : remarks) {
+    switch (r.Kind) {
+      case TScanRemarkKind::srNoNAD:
+        warnings.push_back("the answer from " + r.IP + " gave NAD \"" + r.Text +
+                           "\", which is no NAD; it was left out");
+        break;
+      case TScanRemarkKind::srNADZero:
+        warnings.push_back("the answer from " + r.IP +
+                           " gave NAD 0, the discovery address, which no workflow addresses; it "
+                           "was left out");
+        break;
+      case TScanRemarkKind::srSharedNAD:
+        warnings.push_back("NAD " + NADText(r.NAD) + " answered from " + r.FirstIP + " and from " +
+                           r.IP);
+        break;
+    }
+  }
+  return found;
+}
+
+int FindVarName(const std::vector<std::string>& VarNames, const std::string& Key) {
+  const auto same = [&Key](const std::string& name) {
+    return name.size() == Key.size() &&
+           std::equal(name.begin(), name.end(), Key.begin(), [](unsigned char x, unsigned char y) {
+             return std::tolower(x) == std::tolower(y);
+           });
+  };
+  const auto found = std::find_if(VarNames.begin(), VarNames.end(), same);
+  return found == VarNames.end() ? -1 : static_cast<int>(found - VarNames.begin());
+}
+
+void ImportEntries(const std::vector<TValueFileEntry>& Entries,
+                   const std::vector<std::string>& VarNames, TVSTTable& table) {
+  for (const TValueFileEntry& entry : Entries) {
+    const auto row = std::find_if(table.Rows().begin(), table.Rows().end(), [&](const auto& r) {
+      return r->Tarvo != nullptr && r->Tarvo->NAD() == entry.NAD;
+    });
+    if (row == table.Rows().end()) continue;
+    TTreeVar* cell = (*row)->Cell(FindVarName(VarNames, ValueFileKey(entry)));
+    if (cell == nullptr) continue;
+    cell->SetCaption(entry.Value);
+    cell->AwaitWrite = true;
+  }
 }

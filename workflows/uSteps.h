@@ -4,8 +4,6 @@
 // the command-line tool calls them directly.
 #pragma once
 
-#include "data/uNumText.h"  // NADText, ParseNADText
-
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -15,7 +13,10 @@
 #include <vector>
 
 #include "controller/uTarvo.h"
+#include "data/uNumText.h"  // NADText, ParseNADText
+#include "data/uValueFile.h"
 #include "workflows/uFrontEnd.h"
+#include "workflows/uVSTTab.h"
 
 // What a controller gets from the settings before its first request of a workflow.
 struct TCommSettings {
@@ -45,6 +46,14 @@ void SplitIndexedName(const std::string& Text, std::string& Name, int32_t& Index
 std::unique_ptr<TTagVar> MakeTag(const TTarvo& T, const std::string& Text,
                                  const std::string& WriteValue = "");
 
+// The five checks of a status check in their order: network endpoint, ping, program,
+// allocation file, PLC running. Each runs whatever the earlier ones found, so that each
+// light shows its own answer.
+using TStatusCheck = bool (TTarvo::*)();
+inline constexpr std::array<TStatusCheck, 5> kStatusChecks = {
+    &TTarvo::CheckSocket, &TTarvo::CheckTarvo, &TTarvo::CheckProgram, &TTarvo::CheckAllocation,
+    &TTarvo::CheckPLCRun};
+
 // A variable's value as the tables show it (15 significant digits, "." as separator).
 std::string ValueText(const TTarvoVar& V);
 
@@ -70,6 +79,13 @@ TEepromLoad EepromLoad(TTarvo& T, TWorkflowFrontEnd& frontEnd, const TWorkflowCl
 // names of the two variables the controller lacks (or that were not written) go to
 // `missing`.
 bool EepromStore(TTarvo& T, std::vector<std::string>* missing = nullptr);
+// The same, with each of the two variables that was not written and why: its binding's
+// WriteError, or empty when the controller's program lacks it.
+struct TVarFault {
+  std::string Name;
+  std::string WriteError;
+};
+bool EepromStore(TTarvo& T, std::vector<TVarFault>& faults);
 
 // The eight texts a clock write sends: year, month, day, hour, minute, second (the
 // milliseconds cut off), weekday (0 Sunday), and "1" for rtc_write_req.
@@ -85,10 +101,51 @@ struct TFoundController {
   int32_t NAD = 0;
   std::string IP;
 };
-// The controllers the discovery lists name, in answer order. A second answer of the same
-// NAD from the same address is left out; the same NAD from another address stays, with a
-// warning naming the NAD and both addresses. An answer whose NAD does not read, or that
-// claims NAD 0 (the discovery address), is left out with a warning.
+
+// What was odd about a scan's answers, for each front-end to word as it shows it.
+enum class TScanRemarkKind : uint8_t {
+  srNoNAD,      // the answer's NAD text does not read as a NAD (Text holds it)
+  srNADZero,    // the answer claims NAD 0, the discovery address
+  srSharedNAD,  // a NAD answered again from another address (FirstIP: where it answered first)
+};
+struct TScanRemark {
+  TScanRemarkKind Kind = TScanRemarkKind::srNoNAD;
+  int32_t NAD = 0;
+  std::string IP;
+  std::string FirstIP;
+  std::string Text;
+};
+// The discovery lists as answers, in answer order. A second answer of the same NAD from
+// the same address is left out without a remark; an answer whose NAD does not read is left
+// out with one. NAD 0 stays in the list (a listing may show it) with a remark: no workflow
+// may address it. The same NAD from another address stays, with a remark for each further
+// address. Remarks come in answer order.
+std::vector<TFoundController> ScanAnswers(const std::vector<std::string>& NADList,
+                                          const std::vector<std::string>& IPList,
+                                          std::vector<TScanRemark>& remarks);
+// Whether more than one of the answers has this NAD.
+bool SharedNAD(const std::vector<TFoundController>& answers, int32_t NAD);
+
+// The controllers the discovery lists name, in answer order: ScanAnswers without NAD 0,
+// each remark as a warning that names the NAD and the addresses.
 std::vector<TFoundController> FoundControllers(const std::vector<std::string>& NADList,
                                                const std::vector<std::string>& IPList,
                                                std::vector<std::string>& warnings);
+
+// ---- value file import and the write that follows -----------------------------------
+
+// The first variable name that matches Key without regard to case, or -1.
+int FindVarName(const std::vector<std::string>& VarNames, const std::string& Key);
+
+// Puts a value file's entries into the matching cells of a table whose columns are
+// VarNames: each entry goes to the first row (in table order) whose controller has its NAD,
+// to the column its name (with the index in decimal) matches without regard to case; the
+// cell takes the value and awaits writing. Entries that match no row or column are left.
+void ImportEntries(const std::vector<TValueFileEntry>& Entries,
+                   const std::vector<std::string>& VarNames, TVSTTable& table);
+
+// Whether a Write takes the cell: it awaits writing (or writeAll), and has a text. A
+// cleared cell is never written.
+inline bool CellToWrite(const TTreeVar& cell, bool writeAll) {
+  return (writeAll || cell.AwaitWrite) && !cell.Caption().empty();
+}

@@ -155,3 +155,11 @@ std::vector<TTemplateTab> LoadTemplates(const std::string& FileName,
   }
   return ParseTemplates(text, warnings);
 }
+
+const TTemplateTab* FindTemplateTab(const std::vector<TTemplateTab>& tabs, std::string_view Name) {
+  const std::string wanted = Lower(std::string(Name));
+  for (const TTemplateTab& tab : tabs) {
+    if (Lower(tab.Name) == wanted) return &tab;
+  }
+  return nullptr;
+}

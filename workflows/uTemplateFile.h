@@ -24,3 +24,7 @@ std::vector<TTemplateTab> LoadTemplates(const std::string& FileName,
                                         std::vector<std::string>* warnings = nullptr);
 std::vector<TTemplateTab> ParseTemplates(std::string_view Text,
                                          std::vector<std::string>* warnings = nullptr);
+
+// The tab of that name, matched as section names are: without regard to case; nullptr
+// when there is none.
+const TTemplateTab* FindTemplateTab(const std::vector<TTemplateTab>& tabs, std::string_view Name);

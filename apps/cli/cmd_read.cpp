@@ -1,14 +1,16 @@
 // varnel-cli read NAME... and write NAME=VALUE...: values of named variables of the chosen
 // controllers, in RAM or through the controllers' EEPROM requests (--ee). Each controller
 // gets all its names in one exchange; a write is read back in the same exchange and
-// checked against what was written.
+// checked against what was written. read --tab TAB reads the tab's names in column order,
+// then any names given that the tab lacks.
 #include <iostream>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "apps/cli/workflow.h"
+#include "apps/cli/cli_controllers.h"
+#include "apps/cli/cli_tabs.h"
 #include "data/uErrors.h"
 #include "data/uNumText.h"
 
@@ -20,6 +22,7 @@ struct ValueOptions {
   cli::NetOptions net;
   std::vector<std::string> items;  // NAME or NAME=VALUE
   bool ee = false;
+  cli::TabOptions tabs;  // read only
 };
 
 int Finish(const cli::NetOptions& o, const std::vector<cli::ValueResult>& values,
@@ -42,6 +45,9 @@ int Finish(const cli::NetOptions& o, const std::vector<cli::ValueResult>& values
 
 int Run(const ValueOptions& opts, bool write) {
   std::vector<std::pair<std::string, std::string>> assignments;
+  std::vector<cli::Problem> tabWarnings;
+  const std::vector<std::string> names =
+      write ? opts.items : cli::TabAndNames(opts.tabs, opts.items, tabWarnings);
   if (write) {
     for (const std::string& item : opts.items) assignments.push_back(cli::SplitAssignment(item));
   }
@@ -57,7 +63,7 @@ int Run(const ValueOptions& opts, bool write) {
       cli::ApplySettings(T, o, chosen.Pinned(T));
       try {
         auto results = write ? cli::WriteValues(T, assignments, opts.ee, problems)
-                             : cli::ReadValues(T, opts.items, opts.ee, problems);
+                             : cli::ReadValues(T, names, opts.ee, problems);
         values.insert(values.end(), results.begin(), results.end());
       } catch (const EVarnelError& e) {
         problems.push_back({T.NAD(), "", e.what()});
@@ -67,15 +73,18 @@ int Run(const ValueOptions& opts, bool write) {
       if (!write) T.Disconnect();
     }
   }
-  return Finish(o, values, std::move(problems), chosen.warnings, write, chosen.list->Count());
+  tabWarnings.insert(tabWarnings.end(), chosen.warnings.begin(), chosen.warnings.end());
+  return Finish(o, values, std::move(problems), tabWarnings, write, chosen.list->Count());
 }
 
 void Setup(CLI::App& root) {
   auto readOpts = std::make_shared<ValueOptions>();
   auto* read = root.add_subcommand("read", "Read named variables of the controllers");
-  read->add_option("NAME", readOpts->items, "Variable name, with an element index: levels[3]")
-      ->required();
+  read->add_option("NAME", readOpts->items, "Variable name, with an element index: levels[3]");
   read->add_flag("--ee", readOpts->ee, "Load the values from EEPROM first");
+  cli::AddTabOptions(read, readOpts->tabs,
+                     "The variables of this tab in column order, then the names given");
+  cli::RequireNamesOrTab(read, readOpts->items, readOpts->tabs);
   cli::AddNetOptions(read, readOpts->net, true);
   cli::AddCommand(root, read, [readOpts] { return Run(*readOpts, false); });
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/cli/workflow.h"
+#include "apps/cli/cli_controllers.h"
 #include "data/uErrors.h"
 #include "data/uNumText.h"
 
@@ -32,7 +32,9 @@ int RunRtc(const RtcOptions& opts) {
       cli::ApplySettings(T, o, chosen.Pinned(T));
       T.SetRTCString("");
       try {
-        cli::UpdateRTC(T, opts.sync);
+        // The PC's time is taken at each controller's own turn.
+        const TLocalTime now = TWorkflowClock().Now();
+        UpdateRTC(T, opts.sync ? &now : nullptr);
       } catch (const EVarnelError& e) {
         problems.push_back({T.NAD(), "", e.what()});
       }

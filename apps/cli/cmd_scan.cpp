@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "apps/cli/cli.h"
+#include "apps/cli/cli_controllers.h"
 #include "apps/cli/cli_net.h"
-#include "apps/cli/workflow.h"
 #include "comm/uCommunication.h"
 #include "data/uNumText.h"
 
@@ -26,20 +26,20 @@ int RunScan(const cli::NetOptions& o) {
   comm.DetectTarvos(&nads, &ips, o.ScanWindow());
   comm.Disconnect();
   std::vector<cli::Problem> warnings;
-  const std::vector<cli::ScanAnswer> answers = cli::ScanAnswers(nads, ips, warnings);
+  const std::vector<TFoundController> answers = cli::ScanAnswers(nads, ips, warnings);
 
   if (o.json) {
     cli::Json list = cli::Json::array();
-    for (const cli::ScanAnswer& a : answers) {
-      list.push_back({{"nad", NADValue(a.nad)}, {"ip", a.ip}});
+    for (const TFoundController& a : answers) {
+      list.push_back({{"nad", NADValue(a.NAD)}, {"ip", a.IP}});
     }
     cli::Json doc = {{"controllers", list}};
     cli::AddWarnings(doc, warnings);
     cli::PrintJson(doc);
   } else {
     if (answers.empty()) std::cout << "no controller answered\n";
-    for (const cli::ScanAnswer& a : answers) {
-      std::cout << "NAD " << NADText(a.nad) << "  IP " << a.ip << "\n";
+    for (const TFoundController& a : answers) {
+      std::cout << "NAD " << NADText(a.NAD) << "  IP " << a.IP << "\n";
     }
     cli::PrintWarnings(warnings);
   }

@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "apps/cli/workflow.h"
+#include "apps/cli/cli_controllers.h"
 #include "data/uErrors.h"
 #include "data/uNumText.h"
+#include "workflows/uSession.h"  // SystemVarNames
 
 namespace {
 
@@ -31,20 +32,15 @@ StatusRow CheckOne(TTarvo& T, const cli::NetOptions& o, bool pinned,
   StatusRow row;
   row.nad = T.NAD();
   T.SetRTCString("");
-  // A failed check does not stop the later ones: each light shows its own answer.
-  row.checks[0] = T.CheckSocket();
-  row.checks[1] = T.CheckTarvo();
-  row.checks[2] = T.CheckProgram();
-  row.checks[3] = T.CheckAllocation();
-  row.checks[4] = T.CheckPLCRun();
+  for (size_t i = 0; i < kStatusChecks.size(); ++i) row.checks[i] = (T.*kStatusChecks[i])();
   // Index 0, as the System table asks: a scalar, or element 0 of an array of that name.
   std::vector<std::string> names;
-  for (const std::string& name : cli::kSystemVarNames) names.push_back(name + "[0]");
+  for (const std::string& name : SystemVarNames) names.push_back(name + "[0]");
   std::vector<cli::Problem> unused;
   for (const cli::ValueResult& v : cli::ReadValues(T, names, false, unused)) {
     row.figures.push_back(v.value);
   }
-  cli::UpdateRTC(T, false);
+  UpdateRTC(T, nullptr);
   row.rtc = T.RTCString();
   row.ip = T.IP();
   T.Disconnect();
@@ -55,7 +51,7 @@ StatusRow CheckOne(TTarvo& T, const cli::NetOptions& o, bool pinned,
 void PrintTable(const std::vector<StatusRow>& rows) {
   std::cout << "NAD   IP               ";
   for (const char* title : kCheckTitles) std::cout << title << "  ";
-  for (const std::string& name : cli::kSystemVarNames) std::cout << name << "  ";
+  for (const std::string& name : SystemVarNames) std::cout << name << "  ";
   std::cout << "RTC\n";
   for (const StatusRow& row : rows) {
     std::string line = NADText(row.nad);
@@ -70,8 +66,8 @@ void PrintTable(const std::vector<StatusRow>& rows) {
     }
     for (size_t i = 0; i < row.figures.size(); ++i) {
       std::string figure = row.figures[i];
-      if (figure.size() < cli::kSystemVarNames[i].size() + 2) {
-        figure.resize(cli::kSystemVarNames[i].size() + 2, ' ');
+      if (figure.size() < SystemVarNames[i].size() + 2) {
+        figure.resize(SystemVarNames[i].size() + 2, ' ');
       }
       std::cout << figure;
     }
@@ -104,7 +100,7 @@ int RunStatus(const cli::NetOptions& o) {
       Json item = {{"nad", NADValue(row.nad)}, {"ip", row.ip}};
       for (int i = 0; i < 5; ++i) item[kCheckKeys[i]] = row.checks[i];
       for (size_t i = 0; i < row.figures.size(); ++i) {
-        item[cli::kSystemVarNames[i]] = row.figures[i];
+        item[SystemVarNames[i]] = row.figures[i];
       }
       item["rtc"] = row.rtc;
       list.push_back(std::move(item));

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "apps/cli/alc_listing.h"
-#include "apps/cli/workflow.h"
+#include "apps/cli/cli_controllers.h"
 #include "data/uErrors.h"
 #include "data/uNumText.h"
 

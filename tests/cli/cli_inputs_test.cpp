@@ -1,6 +1,7 @@
 // What varnel-cli takes from outside and must not take wrongly: NADs past 31 bits and NAD 0,
-// integer options, value files, and scan answers that repeat or share a NAD. Run as a
-// program against simulated controllers hosted in this process on loopback.
+// integer options, value files, scan answers that repeat, share a NAD or get lost, and the
+// template's tabs. Run as a program against simulated controllers hosted in this process
+// on loopback.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -477,6 +478,185 @@ TEST_F(CliInputsTest, OneNadAtTwoAddressesStaysTwoControllersWithAWarning) {
     for (const sim::TSimRequest& r : c->Requests()) writes += r.Command == kWriteRandom;
     EXPECT_EQ(writes, 1) << c->IP() << ": one write each, none twice";
   }
+}
+
+TEST_F(CliInputsTest, ANadWhoseScanAnswerIsLostIsAddressedDirectly) {
+  StartHost(1, 10);
+  // Answers every request but the discovery ping, as if its one answer were always lost.
+  sim::TSimController& unheard = AddTwin(20, "127.0.0.30", 0);
+  unheard.WriteVar("temp", 0, 77);
+
+  const CliRun scan = Run({"scan"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  ASSERT_EQ(scan.doc["controllers"].size(), 1u) << "the scan does not hear it: " << scan.out;
+
+  const CliRun read = Run({"read", "temp", "--nad", "20", "--nad", "10"});
+  ASSERT_EQ(read.exitCode, 0) << read.out << read.err;
+  EXPECT_EQ(ValuesOf(read.doc, 20), (std::multiset<std::string>{"77"})) << read.out;
+  EXPECT_EQ(ValuesOf(read.doc, 10), (std::multiset<std::string>{"-125"})) << read.out;
+  EXPECT_EQ(read.doc["values"][0]["nad"], 10) << "still in NAD order";
+
+  const CliRun status = Run({"status", "--nad", "20"});
+  ASSERT_EQ(status.exitCode, 0) << status.out << status.err;
+  EXPECT_EQ(status.doc["controllers"][0]["ip"], "127.0.0.30");
+
+  // Only a NAD asked for is looked for, and one nobody has is still reported.
+  const CliRun absent = Run({"read", "temp", "--nad", "21"});
+  EXPECT_EQ(absent.exitCode, 1) << absent.out;
+  ASSERT_EQ(absent.doc["errors"].size(), 1u) << absent.out;
+  EXPECT_EQ(absent.doc["errors"][0]["nad"], 21);
+  EXPECT_EQ(absent.doc["errors"][0]["message"], "no controller with this NAD answered");
+  const CliRun all = Run({"read", "temp"});
+  EXPECT_EQ(ValuesOf(all.doc, 20).size(), 0u) << "without --nad only the scan chooses";
+}
+
+// ---------------------------------------------------------------------------------------
+// Tabs of the template
+
+const char* const kTemplate =
+    "[General]\r\nVar0=flag\r\n"
+    "[ Pumps ]\r\nDescription = Pump values\r\nVAR0 = temp\r\nVar1=levels[3]\r\n"
+    "Var3=total\r\n"
+    "[Empty]\r\n";
+
+TEST_F(CliInputsTest, TabsListsTheTemplatesTabsInFileOrder) {
+  const std::string ini = WriteFile("tabs.ini", kTemplate);
+  const CliRun json = RunRaw({"tabs", "--template", ini, "--json"});
+  ASSERT_EQ(json.exitCode, 0) << json.err;
+  EXPECT_EQ(json.out,
+            "{\"tabs\":[{\"name\":\"Pumps\",\"description\":\"Pump values\",\"vars\":[\"temp\","
+            "\"levels[3]\"]},"
+            "{\"name\":\"Empty\",\"description\":\"\",\"vars\":[]}]}\n");
+  const CliRun text = RunRaw({"tabs", "--template", ini});
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  EXPECT_EQ(text.out,
+            "TAB    DESCRIPTION  VARIABLES\n"
+            "Pumps  Pump values  temp levels[3]\n"
+            "Empty\n");
+
+  const CliRun missing = RunRaw({"tabs", "--template", (dir_ / "none.ini").string(), "--json"});
+  EXPECT_EQ(missing.exitCode, 0);
+  EXPECT_EQ(missing.doc["tabs"], json::array());
+  ASSERT_EQ(missing.doc["warnings"].size(), 1u) << missing.out;
+  EXPECT_NE(missing.doc["warnings"][0]["message"].get<std::string>().find("none.ini"),
+            std::string::npos);
+
+  // Without --template: the desktop's own, varnel.ini beside the programs.
+  const auto bin = dir_ / "bin";
+  std::filesystem::create_directories(bin);
+  std::filesystem::copy_file(std::string(VARNEL_BIN_DIR) + "/varnel-cli", bin / "varnel-cli");
+  std::ofstream(bin / "varnel.ini", std::ios::binary) << "[Own]\nVar0=temp\n";
+  const std::string command = clitest::ShellQuote((bin / "varnel-cli").string()) + " tabs --json";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[512] = {};
+  const size_t n = std::fread(buffer, 1, sizeof buffer - 1, pipe);
+  EXPECT_EQ(::pclose(pipe), 0);
+  EXPECT_EQ(std::string(buffer, n),
+            "{\"tabs\":[{\"name\":\"Own\",\"description\":\"\",\"vars\":[\"temp\"]}]}\n");
+}
+
+TEST_F(CliInputsTest, ReadAndExportTakeATabsNamesInColumnOrder) {
+  StartHost(1, 10);
+  Sim(0).WriteVar("levels", 3, 44);
+  const std::string ini = WriteFile("tabs.ini", kTemplate);
+  const auto names = [](const json& doc) {
+    std::vector<std::string> list;
+    for (const json& v : doc["values"]) list.push_back(v["name"]);
+    return list;
+  };
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> names;
+  };
+  const std::vector<Case> cases = {
+      {{"--tab", "pumps"}, {"temp", "levels[3]"}},
+      {{"--tab", "PUMPS", "setpoint", "temp"}, {"temp", "levels[3]", "setpoint"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"read", "--template", ini};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(Joined(args));
+    const CliRun read = Run(args);
+    ASSERT_EQ(read.exitCode, 0) << read.out << read.err;
+    EXPECT_EQ(names(read.doc), c.names);
+  }
+
+  const std::string file = (dir_ / "pumps.xml").string();
+  const CliRun exported = Run({"export", file, "--tab", "Pumps", "--template", ini});
+  ASSERT_EQ(exported.exitCode, 0) << exported.out << exported.err;
+  EXPECT_EQ(clitest::ReadWholeFile(file),
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<data>\r\n"
+            "<var><name>c10.temp</name><value>-125</value></var>\r\n"
+            "<var><name>c10.levels[3]</name><value>44</value></var>\r\n"
+            "</data>\r\n");
+}
+
+TEST_F(CliInputsTest, AnUnknownTabOrNoNamesAtAllIsAUsageError) {
+  StartHost(1, 10);
+  const std::string ini = WriteFile("tabs.ini", kTemplate);
+  const std::string file = WriteFile("v.xml", "<data/>");
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"read", "--tab", "Valves", "--template", ini}, "no tab 'Valves' in the template " + ini},
+      {{"export", file, "--tab", "Valves", "--template", ini}, "'Valves'"},
+      {{"import", file, "--tab", "Valves", "--template", ini}, "'Valves'"},
+      {{"read", "--tab", "Pumps", "--template", (dir_ / "none.ini").string()}, "does not exist"},
+      {{"read", "--tab", "Empty", "--template", ini}, "names no variables"},
+      {{"read", "--tab", "General", "--template", ini}, "no tab 'General'"},
+      {{"read"}, "NAME is required"},
+      {{"export", file}, "NAME is required"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Joined(c.args));
+    const CliRun run = Run(c.args, false);
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
+  EXPECT_TRUE(Sim(0).Requests().empty()) << "refused before any scan";
+}
+
+TEST_F(CliInputsTest, ImportIntoATabFollowsTheDesktopsRulesAndWritesWhatItFilled) {
+  StartHost(1, 10);
+  // A second controller with NAD 10: only the first row of a NAD takes the values.
+  sim::TSimController& twin = AddTwin(10, "127.0.0.30");
+  const std::string ini =
+      WriteFile("tabs.ini", "[Pumps]\nVar0=temp\nVar1=levels[3]\nVar2=setpoint\n");
+  const std::string file = WriteFile(
+      "values.xml",
+      "<?xml version=\"1.0\"?>\n<data>"
+      "<var><name> c10.TEMP </name><value> 321 </value></var>"   // any case, blanks trimmed
+      "<var><name>c10.levels[03]</name><value>44</value></var>"  // the index as a number
+      "<var><name>c10.setpoint</name><value></value></var>"      // empty: skipped
+      "<var><name>c10.counter_w</name><value>9</value></var>"    // not on the tab
+      "<var><name></name><value>1</value></var>"
+      "</data>");
+
+  const CliRun shown = Run({"import", file, "--tab", "pumps", "--template", ini});
+  ASSERT_EQ(shown.exitCode, 0) << shown.out << shown.err;
+  EXPECT_EQ(shown.doc["values"],
+            json::parse(R"([{"nad":10,"name":"temp","value":"321","description":""},)"
+                        R"({"nad":10,"name":"levels[3]","value":"44","description":""}])"));
+  EXPECT_TRUE(Sim(0).Requests().empty() && twin.Requests().empty()) << "showing asks nobody";
+
+  const CliRun written = Run({"import", file, "--tab", "pumps", "--template", ini, "--write"});
+  ASSERT_EQ(written.exitCode, 0) << written.out << written.err;
+  ASSERT_EQ(written.doc["values"].size(), 2u) << written.out;
+  for (const json& v : written.doc["values"]) EXPECT_EQ(v["verified"], true) << v.dump();
+  const bool first = Sim(0).ReadVar("temp") == 321u;
+  sim::TSimController& filled = first ? Sim(0) : twin;
+  sim::TSimController& other = first ? twin : Sim(0);
+  EXPECT_EQ(filled.ReadVar("temp"), 321u);
+  EXPECT_EQ(filled.ReadVar("levels", 3), 44u);
+  EXPECT_EQ(other.ReadVar("temp"), static_cast<uint32_t>(static_cast<uint16_t>(-125)));
+  EXPECT_NE(filled.ReadVar("counter_w"), 9u) << "a value the tab has no column for is not written";
+  int writes = 0;
+  for (const sim::TSimRequest& r : filled.Requests()) writes += r.Command == kWriteRandom;
+  EXPECT_EQ(writes, 1) << "the filled cells in one exchange";
+  for (const sim::TSimRequest& r : other.Requests()) EXPECT_NE(r.Command, kWriteRandom);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 namespace {
 
 TEST(SplitIndexedName, TakesAnIndexOfZeroOrMoreAndLeavesAnythingElseInTheName) {
@@ -31,7 +33,6 @@ TEST(NADText, NADsAreUnsignedThirtyTwoBitNumbers) {
   EXPECT_EQ(NADText(static_cast<int32_t>(3000000000u)), "3000000000");
   EXPECT_EQ(NADText(-1), "4294967295");
   EXPECT_TRUE(NADLess(10, static_cast<int32_t>(3000000000u)));
-
 }
 
 TEST(MakeTag, NamesTheControllerByItsUnsignedNAD) {
@@ -82,6 +83,74 @@ TEST(FoundControllers, ListsARepeatedAnswerOnceAndWarnsOfOneNADAtTwoAddresses) {
   EXPECT_NE(warnings[1].find("NAD 0"), std::string::npos) << warnings[1];
   EXPECT_NE(warnings[1].find("127.0.0.50"), std::string::npos) << warnings[1];
   EXPECT_NE(warnings[2].find("\"1x\""), std::string::npos) << warnings[2];
+}
+
+TEST(ScanAnswers, KeepsNADZeroForAListingAndRemarksOnEachOddAnswerInAnswerOrder) {
+  std::vector<TScanRemark> remarks;
+  const auto answers = ScanAnswers({"10", "0", "10", "0", "x", "10", "10"},
+                                   {"127.0.0.10", "127.0.0.50", "127.0.0.11", "127.0.0.50",
+                                    "127.0.0.60", "127.0.0.12", "127.0.0.11"},
+                                   remarks);
+  ASSERT_EQ(answers.size(), 4u);
+  EXPECT_EQ(answers[1].NAD, 0);
+  EXPECT_TRUE(SharedNAD(answers, 10));
+  EXPECT_FALSE(SharedNAD(answers, 0));
+  struct Expect {
+    TScanRemarkKind kind;
+    const char* ip;
+    const char* firstIP;
+  } expected[] = {
+      {TScanRemarkKind::srNADZero, "127.0.0.50", ""},
+      {TScanRemarkKind::srSharedNAD, "127.0.0.11", "127.0.0.10"},
+      {TScanRemarkKind::srNoNAD, "127.0.0.60", ""},
+      {TScanRemarkKind::srSharedNAD, "127.0.0.12", "127.0.0.10"},
+  };
+  ASSERT_EQ(remarks.size(), std::size(expected));
+  for (size_t i = 0; i < remarks.size(); ++i) {
+    EXPECT_EQ(remarks[i].Kind, expected[i].kind) << i;
+    EXPECT_EQ(remarks[i].IP, expected[i].ip) << i;
+    EXPECT_EQ(remarks[i].FirstIP, expected[i].firstIP) << i;
+  }
+  EXPECT_EQ(remarks[2].Text, "x");
+}
+
+TEST(ImportEntries, FillsTheFirstRowOfANADAtTheColumnItsNameMatches) {
+  TTarvo first(12), second(12), other(13);
+  const std::vector<std::string> names = {"TEMP_SET", "levels[3]"};
+  TVSTTable table(2, 2, 0);
+  for (TTarvo* T : {&first, &second, &other}) table.AddRow(T);
+  table.RowByPosition(2)->Cell(0)->SetCaption("7");
+  const auto entry = [](int32_t nad, const char* name, bool hasIndex, int32_t index,
+                        const char* value) {
+    TValueFileEntry e;
+    e.NAD = nad;
+    e.Name = name;
+    e.HasIndex = hasIndex;
+    e.Index = index;
+    e.Value = value;
+    return e;
+  };
+  ImportEntries({entry(12, "temp_set", false, -1, "5"), entry(12, "levels", true, 3, "44"),
+                 entry(12, "levels", false, -1, "1"), entry(99, "temp_set", false, -1, "8"),
+                 entry(13, "nothere", false, -1, "9")},
+                names, table);
+  const TTableRow& filled = *table.RowByPosition(0);
+  EXPECT_EQ(filled.Cell(0)->Caption(), "5");
+  EXPECT_EQ(filled.Cell(1)->Caption(), "44");
+  EXPECT_TRUE(filled.Cell(0)->AwaitWrite && filled.Cell(1)->AwaitWrite);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(table.RowByPosition(1)->Cell(i)->Caption(), "") << "only the first row of a NAD";
+    EXPECT_FALSE(table.RowByPosition(1)->Cell(i)->AwaitWrite);
+  }
+  EXPECT_EQ(table.RowByPosition(2)->Cell(0)->Caption(), "7");
+  EXPECT_FALSE(table.RowByPosition(2)->Cell(0)->AwaitWrite);
+
+  // A Write without "Write all" takes exactly the filled cells; a cleared cell never.
+  EXPECT_TRUE(CellToWrite(*filled.Cell(0), false));
+  EXPECT_FALSE(CellToWrite(*table.RowByPosition(2)->Cell(0), false));
+  EXPECT_TRUE(CellToWrite(*table.RowByPosition(2)->Cell(0), true));
+  filled.Cell(1)->SetCaption("");
+  EXPECT_FALSE(CellToWrite(*filled.Cell(1), true));
 }
 
 }  // namespace
