@@ -548,7 +548,7 @@ TEST_F(CancelTest, CancelEndsTheWaitAndTheRepeatsOfASilentController) {
     CancelInFirstWait();
     EXPECT_EQ(c.run(), TWorkflowResult::wrCancelled) << c.what;
     SetProcessEventsHook({});
-    EXPECT_EQ(Requests(0, kPing).size(), 1u) << c.what;
+    EXPECT_EQ(ArrivedRequests(0, kPing, 1).size(), 1u) << c.what;
     EXPECT_TRUE(Sim(1).Requests().empty()) << c.what << ": the next row is not started";
     EXPECT_EQ(session_->Running(), TWorkflow::wfNone);
     for (const auto& row : Table(tab).Rows()) {

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/uSimHost.h"
@@ -120,6 +122,20 @@ class SessionTest : public ::testing::Test {
       if (r.Command == command) found.push_back(r);
     }
     return found;
+  }
+
+  // The same once at least `least` of them have arrived: a simulated controller hears a
+  // datagram on its own thread, a moment after the workflow sent it, and what was sent
+  // together arrives together.
+  std::vector<sim::TSimRequest> ArrivedRequests(int i, uint8_t command, size_t least) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    std::vector<sim::TSimRequest> found = Requests(i, command);
+    while (found.size() < least && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      found = Requests(i, command);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return Requests(i, command);
   }
 
   TRecorder recorder_;
