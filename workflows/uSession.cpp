@@ -469,10 +469,11 @@ void TSession::WriteRow(TVSTTab& tab, TTableRow& row, int position) {
   fFrontEnd.Repaint(table);
 }
 
-TWorkflowResult TSession::ReadTab(int tabIndex) {
+TWorkflowResult TSession::EachCheckedRow(TWorkflow workflow, int tabIndex,
+                                         void (TSession::*step)(TVSTTab&, TTableRow&, int)) {
   TVSTTab* tab = tabIndex > 0 ? fVSTTabList.Items(tabIndex) : nullptr;
   if (tab == nullptr) return TWorkflowResult::wrRefused;
-  return Perform(TWorkflow::wfRead, [this, tab] {
+  return Perform(workflow, [this, tab, step] {
     TVSTTable& table = tab->vstTable();
     const int count = table.RowCount();
     for (int position = 0; position < count && !Cancelled(); ++position) {
@@ -480,25 +481,17 @@ TWorkflowResult TSession::ReadTab(int tabIndex) {
       if (row == nullptr) break;
       if (!row->Checked) continue;
       fFrontEnd.Progress(position, count, "NAD " + NADText(row->Tarvo->NAD()));
-      ReadRow(*tab, *row, position);
+      (this->*step)(*tab, *row, position);
     }
   });
 }
 
+TWorkflowResult TSession::ReadTab(int tabIndex) {
+  return EachCheckedRow(TWorkflow::wfRead, tabIndex, &TSession::ReadRow);
+}
+
 TWorkflowResult TSession::WriteTab(int tabIndex) {
-  TVSTTab* tab = tabIndex > 0 ? fVSTTabList.Items(tabIndex) : nullptr;
-  if (tab == nullptr) return TWorkflowResult::wrRefused;
-  return Perform(TWorkflow::wfWrite, [this, tab] {
-    TVSTTable& table = tab->vstTable();
-    const int count = table.RowCount();
-    for (int position = 0; position < count && !Cancelled(); ++position) {
-      TTableRow* row = table.RowByPosition(position);
-      if (row == nullptr) break;
-      if (!row->Checked) continue;
-      fFrontEnd.Progress(position, count, "NAD " + NADText(row->Tarvo->NAD()));
-      WriteRow(*tab, *row, position);
-    }
-  });
+  return EachCheckedRow(TWorkflow::wfWrite, tabIndex, &TSession::WriteRow);
 }
 
 // ---- export and import ---------------------------------------------------------------

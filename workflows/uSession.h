@@ -150,6 +150,9 @@ class TSession {
   // One exchange for one cell: its value text and description, or "?" without a value.
   void FillCell(TTarvo& T, std::unique_ptr<TTagVar> tag, TTreeVar& cell);
   void StatusRow(TTableRow& row, int position);
+  // Runs `step` on every checked row of a tab, in table order, until cancelled.
+  TWorkflowResult EachCheckedRow(TWorkflow workflow, int tabIndex,
+                                 void (TSession::*step)(TVSTTab&, TTableRow&, int));
   void ReadRow(TVSTTab& tab, TTableRow& row, int position);
   void WriteRow(TVSTTab& tab, TTableRow& row, int position);
   bool Cancelled() const { return fCancel; }
