@@ -535,6 +535,12 @@ bool TTarvo::Disconnect() {
   return fComm->Disconnect();
 }
 
+void TTarvo::ResumeAfterChecks() {
+  // The allocation file read by the check stored the program's transfer date, so the date
+  // comparison of a Read would find it unchanged; the run check has been made too.
+  if (fSockOK && fPingOK && fProgramOK && fAlcOK) fProgramState = TProgramState::psRun;
+}
+
 bool TTarvo::Reconnect() {
   fComm->SetTarvoNAD(fNAD);
   fComm->SetTarvoIP(fIP);

@@ -54,6 +54,12 @@ class TTarvo {
   void CopyValuesToTagVars(TTagVarList& TagVarList);
   bool Disconnect();
   bool Reconnect();
+  // For a caller that has just run the five checks itself, in their order, as a status
+  // check does. When the endpoint, the ping, the program and the allocation file passed,
+  // the link stands where a Read would have brought it, and the next Read goes straight to
+  // its exchange instead of opening, pinging and reading the headers again. After any
+  // other outcome the state is left as it is. The checks themselves never move the state.
+  void ResumeAfterChecks();
 
   int32_t NAD() const { return fNAD; }
   void SetNAD(int32_t Value);

@@ -106,26 +106,34 @@ std::string RTCText(int year, int month, int day, int hour, int minute, int seco
   return buffer;
 }
 
-void UpdateRTC(TTarvo& T, const TLocalTime* now) {
+void AddRTCTags(const TTarvo& T, TTagVarList& tags, const TLocalTime* now) {
   static const char* const kNames[8] = {"rtc_year", "rtc_month", "rtc_date",    "rtc_hour",
                                         "rtc_min",  "rtc_sec",   "rtc_weekday", "rtc_write_req"};
   std::array<std::string, 8> texts;
   if (now != nullptr) texts = RTCWriteTexts(*now);
-  TTagVarList tags;
   for (int i = 0; i < 8; ++i) {
     tags.Add(new TTagVar(NADText(T.NAD()) + "." + kNames[i], kNames[i], T.NAD(), -1, texts[i]));
   }
-  T.Read(tags);
-  std::string text;
+}
+
+std::string RTCTextOfTags(const TTarvo& T, const TTagVarList& tags, int first) {
   // Values from an earlier exchange are no clock reading.
-  bool known = Exchanged(T);
-  for (int i = 0; i < 7 && known; ++i) known = tags.Items(i)->TarvoVar() != nullptr;
-  if (known) {
-    int v[6];
-    for (int i = 0; i < 6; ++i) v[i] = static_cast<int>(tags.Items(i)->TarvoVar()->ValueFloat());
-    text = RTCText(v[0], v[1], v[2], v[3], v[4], v[5]);
+  if (!Exchanged(T) || first < 0 || first + 8 > tags.Count()) return "";
+  for (int i = 0; i < 7; ++i) {
+    if (tags.Items(first + i)->TarvoVar() == nullptr) return "";
   }
-  T.SetRTCString(text);
+  int v[6];
+  for (int i = 0; i < 6; ++i) {
+    v[i] = static_cast<int>(tags.Items(first + i)->TarvoVar()->ValueFloat());
+  }
+  return RTCText(v[0], v[1], v[2], v[3], v[4], v[5]);
+}
+
+void UpdateRTC(TTarvo& T, const TLocalTime* now) {
+  TTagVarList tags;
+  AddRTCTags(T, tags, now);
+  T.Read(tags);
+  T.SetRTCString(RTCTextOfTags(T, tags, 0));
 }
 
 std::vector<TFoundController> ScanAnswers(const std::vector<std::string>& NADList,

@@ -9,6 +9,7 @@
 #include "data/uErrors.h"
 #include "data/uNumText.h"
 #include "workflows/uSession.h"  // SystemVarNames
+#include "workflows/uSteps.h"
 
 namespace {
 
@@ -33,14 +34,21 @@ StatusRow CheckOne(TTarvo& T, const cli::NetOptions& o, bool pinned,
   row.nad = T.NAD();
   T.SetRTCString("");
   for (size_t i = 0; i < kStatusChecks.size(); ++i) row.checks[i] = (T.*kStatusChecks[i])();
+  // The checks have opened the link and read the variable list: the figures and the clock
+  // need not walk those steps again, and they travel in one exchange.
+  T.ResumeAfterChecks();
   // Index 0, as the System table asks: a scalar, or element 0 of an array of that name.
-  std::vector<std::string> names;
-  for (const std::string& name : SystemVarNames) names.push_back(name + "[0]");
-  std::vector<cli::Problem> unused;
-  for (const cli::ValueResult& v : cli::ReadValues(T, names, false, unused)) {
-    row.figures.push_back(v.value);
+  TTagVarList tags;
+  for (const std::string& name : SystemVarNames) tags.Add(MakeTag(T, name + "[0]").release());
+  const int clock = tags.Count();
+  AddRTCTags(T, tags, nullptr);
+  T.Read(tags);
+  const bool exchanged = Exchanged(T);
+  for (int i = 0; i < clock; ++i) {
+    const TTarvoVar* V = tags.Items(i)->TarvoVar();
+    row.figures.push_back(exchanged && V != nullptr ? ValueText(*V) : "?");
   }
-  UpdateRTC(T, nullptr);
+  T.SetRTCString(RTCTextOfTags(T, tags, clock));
   row.rtc = T.RTCString();
   row.ip = T.IP();
   T.Disconnect();

@@ -146,6 +146,14 @@ TEST_F(CliTest, StatusShowsEachControllersChecksFiguresAndClock) {
   }
   EXPECT_EQ(list[0]["scan_overrun"], "0");
   EXPECT_EQ(list[2]["scan_frequency"], "0") << "a stopped PLC scans nothing";
+
+  // A controller that passed its checks is pinged once after the scan's discovery, asked
+  // for its run state once, and its figures and clock come in one read.
+  std::map<uint8_t, int> asked;
+  for (const sim::TSimRequest& r : Sim(0).Requests()) ++asked[r.Command];
+  EXPECT_EQ(asked[0x10], 2) << "discovery and ping";
+  EXPECT_EQ(asked[0x11], 1) << "run state";
+  EXPECT_EQ(asked[0x33], 1) << "random read";
 }
 
 TEST_F(CliTest, WriteThenReadRoundTripsEveryTransferableType) {

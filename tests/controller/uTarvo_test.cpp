@@ -135,6 +135,41 @@ TEST_F(TarvoTest, EstablishedLinkSpendsThreeChecksBeforeTheExchange) {
   EXPECT_EQ(tags.Items(2)->TarvoVar()->ValueFloat(), 123456789);
 }
 
+TEST_F(TarvoTest, ChecksRunByTheCallerLetTheNextReadExchangeAtOnce) {
+  const auto runChecks = [this](TTarvo& T) {
+    T.CheckSocket();
+    T.CheckTarvo();
+    T.CheckProgram();
+    T.CheckAllocation();
+    T.CheckPLCRun();
+  };
+  runChecks(*tarvo_);
+  EXPECT_EQ(tarvo_->ProgramState(), TProgramState::psInit) << "the checks keep the state";
+  tarvo_->ResumeAfterChecks();
+  Commands();
+  Sim().WriteVar("temp", 0, 77);
+  const auto tagsOwned = ReadTags({"temp"});
+  EXPECT_EQ(Commands(), (std::vector<uint8_t>{kReadRandom}));
+  ASSERT_NE(tagsOwned->Items(0)->TarvoVar(), nullptr);
+  EXPECT_EQ(tagsOwned->Items(0)->TarvoVar()->ValueFloat(), 77);
+  EXPECT_EQ(tarvo_->ProgramState(), TProgramState::psCheckCode);
+
+  // A check that failed leaves the next Read to walk every step itself.
+  Sim(1).ClearProgram();
+  auto other = MakeTarvo(11);
+  runChecks(*other);
+  other->ResumeAfterChecks();
+  EXPECT_EQ(other->ProgramState(), TProgramState::psInit);
+  Commands(1);
+  TTagVarList tags;
+  tags.Add(Tag(11, "temp"));
+  other->Read(tags);
+  const auto codes = Commands(1);
+  ASSERT_FALSE(codes.empty());
+  EXPECT_EQ(codes.front(), kPing);
+  EXPECT_EQ(other->ErrorS, "PLC has no program!");
+}
+
 TEST_F(TarvoTest, ReplacedProgramIsNoticedAndItsVariablesBound) {
   ReadTags({"temp"});
   auto vars = sim::TSimController::DefaultVars();
