@@ -647,7 +647,9 @@ TEST_F(VarsTest, ListsAreCutIntoBatches) {
       for (int b = width - 1; b >= 0; --b) raw = (raw << 8) | at[b];
       const uint32_t mask = width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1;
       ASSERT_EQ(static_cast<uint32_t>(v->TarvoValue()) & mask, raw) << v->Name();
-      if (c.write) ASSERT_FALSE(v->WriteReq()) << v->Name();
+      if (c.write) {
+        ASSERT_FALSE(v->WriteReq()) << v->Name();
+      }
     }
   }
 }
