@@ -65,20 +65,30 @@ await() {
   fail "$what"
 }
 
+# A settings folder of its own under $work, with adapter lo chosen: sets XDG_CONFIG_HOME
+# and conf.
+fresh_settings() {
+  export XDG_CONFIG_HOME="$work/$1"
+  conf="$XDG_CONFIG_HOME/Morvane/Kestrum.conf"
+  mkdir -p "$(dirname "$conf")"
+  printf '[General]\nEthernetAdapterID=lo\n' >"$conf"
+}
+# Starts the program and waits for its window: sets app and window.
+start_varnel() {
+  "$varnel" --port "$port" >"$work/varnel.log" 2>&1 &
+  app=$!
+  pids+=("$app")
+  window="$(window_id "Varnel v1.3.3" 30)" || fail "$1"
+  sleep 0.5
+}
+
 export QT_QPA_PLATFORM=xcb
-export XDG_CONFIG_HOME="$work/config"
-conf="$XDG_CONFIG_HOME/Morvane/Kestrum.conf"
-mkdir -p "$(dirname "$conf")"
-printf '[General]\nEthernetAdapterID=lo\n' >"$conf"
+fresh_settings config
 
 export XVFB_LOG="$work/xvfb.log"
 source "$here/../../scripts/xvfb.sh"
 xvfb_start 1280x600 || fail "no virtual display"
-"$varnel" --port "$port" >"$work/varnel.log" 2>&1 &
-app=$!
-pids+=("$app")
-window="$(window_id "Varnel v1.3.3" 30)" || fail "the window did not open"
-sleep 0.5
+start_varnel "the window did not open"
 
 press "$window" alt+c
 await "Alt+C: every controller hears the scan" '$4 >= 1'
@@ -105,17 +115,10 @@ grep -q '^EthernetAdapterID=lo$' "$conf" || fail "the adapter was not kept"
 # Closing during a wait: started again, the answers slowed down, SIGTERM while the status
 # check waits on the first controller. The program ends soon, stores its settings, and
 # the later controllers are never asked.
-export XDG_CONFIG_HOME="$work/config-again"
-conf="$XDG_CONFIG_HOME/Morvane/Kestrum.conf"
-mkdir -p "$(dirname "$conf")"
-printf '[General]\nEthernetAdapterID=lo\n' >"$conf"
+fresh_settings config-again
 report
 pings10="$(printf '%s\n' "${REPORT[@]}" | awk '$2 == 10 { print $4 }')"
-"$varnel" --port "$port" >"$work/varnel.log" 2>&1 &
-app=$!
-pids+=("$app")
-window="$(window_id "Varnel v1.3.3" 30)" || fail "the window did not open again"
-sleep 0.5
+start_varnel "the window did not open again"
 press "$window" alt+c
 await "Alt+C again: the scan is heard" "\$2 != 10 || \$4 > $pings10"
 sleep 1.5
