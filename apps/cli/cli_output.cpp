@@ -7,13 +7,9 @@
 
 namespace cli {
 
-namespace {
-
 std::string Pad(const std::string& text, size_t width) {
   return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
 }
-
-}  // namespace
 
 Progress::Progress(int total) : fTotal(total), fShow(total > 1 && StderrIsTerminal()) {}
 

@@ -53,6 +53,9 @@ void PrintProblems(const std::vector<Problem>& problems);
 void PrintWarnings(const std::vector<Problem>& warnings);
 void AddWarnings(Json& doc, const std::vector<Problem>& warnings);
 
+// The text followed by spaces up to the width: a column of a table printed as text.
+std::string Pad(const std::string& text, size_t width);
+
 // Values as JSON [{"nad","name","value","description"(,"verified")}] and as a table.
 Json ValuesJson(const std::vector<ValueResult>& values, bool withVerified);
 void PrintValues(const std::vector<ValueResult>& values, bool withVerified);

@@ -11,15 +11,12 @@
 namespace {
 
 using cli::Json;
+using cli::Pad;
 
 struct TabsOptions {
   cli::TabOptions tabs;
   bool json = false;
 };
-
-std::string Pad(const std::string& text, size_t width) {
-  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
-}
 
 void PrintTable(const std::vector<TTemplateTab>& tabs) {
   size_t nameWidth = 3, descriptionWidth = 11;

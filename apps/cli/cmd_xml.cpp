@@ -134,35 +134,38 @@ int RunTabImport(const ImportOptions& opts) {
   ImportEntries(entries, tab.VarNames, table.vstTable());
 
   std::vector<cli::ValueResult> values;
-  cli::Progress progress(opts.write ? chosen.list->Count() : 0);
-  for (int i = 0; i < table.vstTable().RowCount(); ++i) {
-    const TTableRow& row = *table.vstTable().RowByPosition(i);
-    std::vector<std::pair<std::string, std::string>> cells;
-    for (int k = 0; k < row.CellCount(); ++k) {
-      if (CellToWrite(*row.Cell(k), false)) {
-        cells.emplace_back(tab.VarNames[static_cast<size_t>(k)], row.Cell(k)->Caption());
+  {
+    // The progress line is taken away before the report is printed.
+    cli::Progress progress(opts.write ? chosen.list->Count() : 0);
+    for (int i = 0; i < table.vstTable().RowCount(); ++i) {
+      const TTableRow& row = *table.vstTable().RowByPosition(i);
+      std::vector<std::pair<std::string, std::string>> cells;
+      for (int k = 0; k < row.CellCount(); ++k) {
+        if (CellToWrite(*row.Cell(k), false)) {
+          cells.emplace_back(tab.VarNames[static_cast<size_t>(k)], row.Cell(k)->Caption());
+        }
       }
-    }
-    if (cells.empty()) continue;
-    TTarvo& T = *row.Tarvo;
-    if (!opts.write) {
-      for (auto& [name, value] : cells) {
-        cli::ValueResult v;
-        v.nad = T.NAD();
-        v.name = name;
-        v.value = value;
-        v.known = true;
-        values.push_back(std::move(v));
+      if (cells.empty()) continue;
+      TTarvo& T = *row.Tarvo;
+      if (!opts.write) {
+        for (auto& [name, value] : cells) {
+          cli::ValueResult v;
+          v.nad = T.NAD();
+          v.name = name;
+          v.value = value;
+          v.known = true;
+          values.push_back(std::move(v));
+        }
+        continue;
       }
-      continue;
-    }
-    progress.Step(i, "writing NAD " + NADText(T.NAD()));
-    cli::ApplySettings(T, o, chosen.Pinned(T));
-    try {
-      auto results = cli::WriteValues(T, cells, opts.ee, problems);
-      values.insert(values.end(), results.begin(), results.end());
-    } catch (const EVarnelError& e) {
-      problems.push_back({T.NAD(), "", e.what()});
+      progress.Step(i, "writing NAD " + NADText(T.NAD()));
+      cli::ApplySettings(T, o, chosen.Pinned(T));
+      try {
+        auto results = cli::WriteValues(T, cells, opts.ee, problems);
+        values.insert(values.end(), results.begin(), results.end());
+      } catch (const EVarnelError& e) {
+        problems.push_back({T.NAD(), "", e.what()});
+      }
     }
   }
   cli::CollectValueProblems(values, problems);
