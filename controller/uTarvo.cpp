@@ -297,7 +297,10 @@ void TTarvo::Read(TTagVarList& TagVarList) {
     }
   }
   if (fProgramState == psCheckDate) {
-    fProgramState = fComm->CheckDateNotChanged() ? psCheckPLCRun : psReadAlc;
+    // An unchanged program keeps its variable list only when that list was read: after a
+    // failed reading (a lost answer, say) the date alone would skip it for good.
+    const bool unchanged = fComm->CheckDateNotChanged();
+    fProgramState = unchanged && fAlcOK ? psCheckPLCRun : psReadAlc;
   }
   if (fProgramState == psReadAlc) {
     // A parse error leaves from here with the state kept, so the next call reads again.

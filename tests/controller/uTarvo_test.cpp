@@ -383,7 +383,7 @@ TEST_F(TarvoTest, AllocationParseErrorReachesTheCallerAndIsReadAgain) {
   EXPECT_NE(tags.Items(0)->TarvoVar(), nullptr);
 }
 
-TEST_F(TarvoTest, MissingAllocationFileIsReported) {
+TEST_F(TarvoTest, MissingAllocationFileIsReportedAndLookedForAgain) {
   Sim().SetWithoutAlc(true);
   const auto tagsOwned = ReadTags({"temp"});
   const TTagVarList& tags = *tagsOwned;
@@ -392,6 +392,14 @@ TEST_F(TarvoTest, MissingAllocationFileIsReported) {
   EXPECT_TRUE(tarvo_->ProgramOK());
   EXPECT_EQ(tarvo_->ProgramState(), TProgramState::psSocketInit);
   EXPECT_EQ(tags.Items(0)->TarvoVar(), nullptr);
+
+  // The same program, its file readable again (as after an answer lost while reading it):
+  // the transfer date has not changed, yet the variables must still be read.
+  Sim().SetWithoutAlc(false);
+  const auto againOwned = ReadTags({"temp"});
+  EXPECT_TRUE(tarvo_->AlcOK());
+  ASSERT_NE(againOwned->Items(0)->TarvoVar(), nullptr);
+  EXPECT_EQ(againOwned->Items(0)->TarvoVar()->ValueFloat(), -125);
 }
 
 TEST_F(TarvoTest, NoProgramIsReported) {
