@@ -134,7 +134,8 @@ std::unique_ptr<TTarvoVarList> AlcVarList(TCommunicator& comm, bool ArraysAsSing
       }
       if (extracted) {
         const std::vector<uint8_t> bytes(data.begin(), data.end());
-        list->LoadFromStr(SplitLines(DecodeTextBytes(bytes)), comm.TarvoNAD(), ArraysAsSingleVar);
+        list->LoadFromStr(SplitLines(DecodeTextBytes(bytes)),
+                          TTarvoVarList::ControllerParseNAD(comm.TarvoNAD()), ArraysAsSingleVar);
       }
     }
   }

@@ -399,10 +399,8 @@ bool TTarvo::ReadALC() {
   }
   if (text.empty()) return false;
   const std::vector<uint8_t> bytes(text.begin(), text.end());
-  // The parser takes NAD -1 as a request to read the lines before the marker too. NAD
-  // 4294967295 has that bit pattern, yet its file starts at the marker like any other.
-  const int32_t parserNAD = fNAD == -1 ? 0 : fNAD;
-  fTarvoVarList->LoadFromStr(SplitLines(DecodeTextBytes(bytes)), parserNAD, false);
+  fTarvoVarList->LoadFromStr(SplitLines(DecodeTextBytes(bytes)),
+                             TTarvoVarList::ControllerParseNAD(fNAD), false);
   return true;
 }
 

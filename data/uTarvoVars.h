@@ -171,6 +171,10 @@ class TTarvoVarList {
                    bool ArraysAsSingleVar);
   void LoadFromFile(const std::string& FName, int32_t TarvoNAD);
   void LoadFromStream(TMemoryStream& AlcStream, int32_t TarvoNAD);
+  // The NAD to hand the parser for the allocation file a controller sent. The parser takes
+  // -1 as a request to read the lines before the marker too; NAD 4294967295 has that bit
+  // pattern, yet its file starts at the marker like any other.
+  static int32_t ControllerParseNAD(int32_t NAD) { return NAD == -1 ? 0 : NAD; }
 
  private:
   bool ParseAlcLine(const std::string& Line, bool ArraysAsSingleVar);

@@ -588,6 +588,10 @@ TEST(TarvoNadTest, TheHighestNadReadsItsAllocationFileFromTheMarker) {
   EXPECT_TRUE(tarvo.AlcOK()) << tarvo.ErrorS;
   ASSERT_NE(tags.Items(0)->TarvoVar(), nullptr) << tarvo.ErrorS;
   EXPECT_EQ(tags.Items(0)->TarvoVar()->ValueFloat(), -125);
+  // The communicator's own list of the variables, as the info command reads it.
+  const std::unique_ptr<TTarvoVarList> listed = tarvo.Comm()->GetAlcVarList();
+  ASSERT_NE(listed, nullptr);
+  EXPECT_NE(listed->FindByName("temp"), nullptr);
   for (const sim::TSimRequest& r : host.Controller(0).Requests()) EXPECT_EQ(r.ToNAD, 4294967295u);
 }
 
