@@ -106,6 +106,9 @@ std::string RTCText(int year, int month, int day, int hour, int minute, int seco
   return buffer;
 }
 
+namespace {
+
+// The eight clock tags, with `now` to write when given.
 void AddRTCTags(const TTarvo& T, TTagVarList& tags, const TLocalTime* now) {
   static const char* const kNames[8] = {"rtc_year", "rtc_month", "rtc_date",    "rtc_hour",
                                         "rtc_min",  "rtc_sec",   "rtc_weekday", "rtc_write_req"};
@@ -116,6 +119,8 @@ void AddRTCTags(const TTarvo& T, TTagVarList& tags, const TLocalTime* now) {
   }
 }
 
+// The clock text from the eight tags AddRTCTags put at `first`, after the Read; empty
+// when the clock was not read.
 std::string RTCTextOfTags(const TTarvo& T, const TTagVarList& tags, int first) {
   // Values from an earlier exchange are no clock reading.
   if (!Exchanged(T) || first < 0 || first + 8 > tags.Count()) return "";
@@ -129,11 +134,32 @@ std::string RTCTextOfTags(const TTarvo& T, const TTagVarList& tags, int first) {
   return RTCText(v[0], v[1], v[2], v[3], v[4], v[5]);
 }
 
+}  // namespace
+
 void UpdateRTC(TTarvo& T, const TLocalTime* now) {
   TTagVarList tags;
   AddRTCTags(T, tags, now);
   T.Read(tags);
   T.SetRTCString(RTCTextOfTags(T, tags, 0));
+}
+
+std::vector<std::string> ReadFiguresAndClock(TTarvo& T, const std::vector<std::string>& names) {
+  // The checks have opened the link and read the variable list: the exchange need not walk
+  // those steps again.
+  T.ResumeAfterChecks();
+  TTagVarList tags;
+  for (const std::string& name : names) tags.Add(MakeTag(T, name + "[0]").release());
+  const int clock = tags.Count();
+  AddRTCTags(T, tags, nullptr);
+  T.Read(tags);
+  const bool exchanged = Exchanged(T);
+  std::vector<std::string> figures;
+  for (int i = 0; i < clock; ++i) {
+    const TTarvoVar* V = tags.Items(i)->TarvoVar();
+    figures.push_back(exchanged && V != nullptr ? ValueText(*V) : "?");
+  }
+  T.SetRTCString(RTCTextOfTags(T, tags, clock));
+  return figures;
 }
 
 std::vector<TFoundController> ScanAnswers(const std::vector<std::string>& NADList,

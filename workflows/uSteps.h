@@ -95,11 +95,11 @@ std::string RTCText(int year, int month, int day, int hour, int minute, int seco
 // Reads the controller's clock, or with `now` sets it to that time first, in one exchange,
 // and leaves the clock text (empty when unknown) in T.RTCString().
 void UpdateRTC(TTarvo& T, const TLocalTime* now);
-// The two halves of UpdateRTC, for a caller that reads the clock in an exchange of its own:
-// appends the eight clock tags (with `now` to write, when given), and after the Read gives
-// the clock text from the tags appended at `first`, empty when the clock was not read.
-void AddRTCTags(const TTarvo& T, TTagVarList& tags, const TLocalTime* now);
-std::string RTCTextOfTags(const TTarvo& T, const TTagVarList& tags, int first);
+// For a caller that has just run the five status checks on T itself: the named variables
+// (element 0 of each, as the System table shows them) and the clock in one exchange that
+// goes on from where the checks left the link. One text per name, "?" when unknown; the
+// clock text (empty when unknown) is left in T.RTCString().
+std::vector<std::string> ReadFiguresAndClock(TTarvo& T, const std::vector<std::string>& names);
 
 // A controller a scan found.
 struct TFoundController {

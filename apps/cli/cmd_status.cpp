@@ -34,21 +34,8 @@ StatusRow CheckOne(TTarvo& T, const cli::NetOptions& o, bool pinned,
   row.nad = T.NAD();
   T.SetRTCString("");
   for (size_t i = 0; i < kStatusChecks.size(); ++i) row.checks[i] = (T.*kStatusChecks[i])();
-  // The checks have opened the link and read the variable list: the figures and the clock
-  // need not walk those steps again, and they travel in one exchange.
-  T.ResumeAfterChecks();
-  // Index 0, as the System table asks: a scalar, or element 0 of an array of that name.
-  TTagVarList tags;
-  for (const std::string& name : SystemVarNames) tags.Add(MakeTag(T, name + "[0]").release());
-  const int clock = tags.Count();
-  AddRTCTags(T, tags, nullptr);
-  T.Read(tags);
-  const bool exchanged = Exchanged(T);
-  for (int i = 0; i < clock; ++i) {
-    const TTarvoVar* V = tags.Items(i)->TarvoVar();
-    row.figures.push_back(exchanged && V != nullptr ? ValueText(*V) : "?");
-  }
-  T.SetRTCString(RTCTextOfTags(T, tags, clock));
+  // The figures and the clock in one exchange, going on from where the checks left the link.
+  row.figures = ReadFiguresAndClock(T, SystemVarNames);
   row.rtc = T.RTCString();
   row.ip = T.IP();
   T.Disconnect();
