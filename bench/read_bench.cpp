@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "comm/uUdpEndpoint.h"
 #include "controller/uTarvo.h"
 #include "sim/uSimHost.h"
@@ -62,12 +63,6 @@ std::unique_ptr<TTagVarList> Tags(int32_t nad, int count) {
 
 double MicrosSince(Clock::time_point start) {
   return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 struct TSeries {
@@ -167,7 +162,7 @@ int main(int argc, char** argv) {
   std::printf("%-24s %-10s %-14s %-12s %-14s %-12s\n", "", "Reads", "requests/Read", "us/Read",
               "us/request", "us/variable");
   for (size_t s = 0; s < series.size(); ++s) {
-    const double median = Median(series[s].Micros);
+    const double median = bench::Median(series[s].Micros);
     const double requests = series[s].Requests / reads;
     const std::string title =
         "Read of " + std::to_string(kSizes[s]) + " variable" + (kSizes[s] == 1 ? "" : "s");
@@ -175,11 +170,11 @@ int main(int argc, char** argv) {
                 median, median / requests, median / kSizes[s]);
   }
 #ifdef VARNEL_HAVE_LIBMODBUS
-  const double peerMedian = Median(peerSeries.Micros);
+  const double peerMedian = bench::Median(peerSeries.Micros);
   const double peerRequests = peerSeries.Requests / reads;
   std::printf("%-24s %-10.0f %-14.1f %-12.1f %-14.1f %-12.2f\n", "libmodbus, 500 registers", reads,
               peerRequests, peerMedian, peerMedian / peerRequests, peerMedian / kVariables);
-  const double ratio = Median(series.back().Micros) / peerMedian;
+  const double ratio = bench::Median(series.back().Micros) / peerMedian;
   std::printf("\nRead of %d variables against libmodbus: %.2f (target at most 1.50: %s)\n",
               kVariables, ratio, ratio <= 1.5 ? "met" : "missed");
 #else

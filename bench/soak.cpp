@@ -42,6 +42,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "sim/uSimHost.h"
 
 extern char** environ;
@@ -501,13 +502,6 @@ bool RunCondition(const TOptions& options, const TCondition& condition, size_t c
   return true;
 }
 
-std::string DefaultCli(const char* argv0) {
-  std::error_code ec;
-  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) self = argv0;
-  return (self.parent_path() / "varnel-cli").string();
-}
-
 std::string Goal(const TCondition& c, const TTally& t) {
   const double percent = t.Runs > 0 ? 100.0 * t.Right / t.Runs : 0;
   const bool met = t.WrongValues == 0 && (c.GoalRightPercent < 0 || percent >= c.GoalRightPercent);
@@ -558,7 +552,7 @@ int main(int argc, char** argv) {
   }
   if (chosen.empty())
     for (const TCondition& c : all) chosen.push_back(&c);
-  if (options.Cli.empty()) options.Cli = DefaultCli(argv[0]);
+  if (options.Cli.empty()) options.Cli = bench::CliBesideThis(argv[0]);
   if (access(options.Cli.c_str(), X_OK) != 0) {
     std::fprintf(stderr, "soak: %s is not an executable varnel-cli\n", options.Cli.c_str());
     return 2;

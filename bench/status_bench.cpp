@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "sim/uSimHost.h"
 
 namespace {
@@ -45,24 +46,12 @@ double TimedRun(const std::string& program, const std::vector<std::string>& args
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
-std::string CliBesideThis(const char* argv0) {
-  std::error_code ec;
-  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) self = argv0;
-  return (self.parent_path() / "varnel-cli").string();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const int controllers = argc > 1 ? std::atoi(argv[1]) : 50;
   const int runs = argc > 2 ? std::atoi(argv[2]) : 7;
-  const std::string cli = argc > 3 ? argv[3] : CliBesideThis(argv[0]);
+  const std::string cli = argc > 3 ? argv[3] : bench::CliBesideThis(argv[0]);
   if (controllers < 1 || runs < 1) {
     std::fprintf(stderr, "usage: status_bench [controllers] [runs] [varnel-cli]\n");
     return 2;
@@ -102,7 +91,7 @@ int main(int argc, char** argv) {
     }
     std::printf("run %d: scan %.1f ms, status %.1f ms\n", r + 1, scan, status);
   }
-  const double scan = Median(scans), status = Median(statuses);
+  const double scan = bench::Median(scans), status = bench::Median(statuses);
   std::printf("%d controllers, %d runs: scan %.1f ms, status %.1f ms (median), ratio %.3f\n",
               controllers, runs, scan, status, status / scan);
   std::printf("status costs %.2f ms per controller beyond the scan; requests per controller:",
