@@ -343,7 +343,8 @@ void TfmMain::AddVSTTabPage(int tabIndex) {
   SetColumnWidths(controls.Table, tab->VarNames(), kColFirstVar);
   fViews.push_back(controls.Table);
   fPages.push_back(controls);
-  const int pageIndex = fPageControl->addTab(page, ToQ(tab->Name()));
+  // The name as it stands: an "&" in it is no mnemonic that could take Alt+C or Alt+R.
+  const int pageIndex = fPageControl->addTab(page, ToQ(tab->Name()).replace('&', "&&"));
   fPageControl->setTabToolTip(pageIndex, ToQ(tab->Description()));
   controls.Button2->setToolTip(fAcSaveToXML->toolTip());
   controls.Button3->setToolTip(fAcLoadFromXML->toolTip());
@@ -589,6 +590,9 @@ void TfmMain::acDeleteSelectedVarsExecute() {
 }
 
 QString TfmMain::SuggestedFileName() const {
+  const int index = CurrentTabIndex();
+  const TVSTTab* tab = index >= 0 ? fSession->VSTTabList().Items(index) : nullptr;
+  if (tab != nullptr) return ToQ(tab->Name()) + ".xml";
   return fPageControl->tabText(fPageControl->currentIndex()).remove('&') + ".xml";
 }
 

@@ -270,6 +270,21 @@ class fMainTest : public QObject {
     QVERIFY(!f.Window->Session().TabOption(TTabOption::toWriteAll));
   }
 
+  void AnAmpersandInATabNameIsShownAndSuggestedAsItStands() {
+    TWindowFixture f("[Tanks & Pumps]\nVar0=temp\n");
+    f.AddController(10, "127.0.0.10");
+    // Doubled, the "&" is shown as itself instead of underlining a letter.
+    QCOMPARE(f.Window->PageControl1()->tabText(2), QString("Tanks && Pumps"));
+    f.ShowTab(1);
+    QString suggested;
+    f.Window->ChooseFile = [&](bool, const QString& name) {
+      suggested = name;
+      return QString();
+    };
+    Action(*f.Window, "acSaveToXML")->trigger();
+    QCOMPARE(suggested, QString("Tanks & Pumps.xml"));
+  }
+
   // ---- row check boxes -----------------------------------------------------------------
 
   void ACheckBoxReachesEveryTableAndTheHeaders() {
