@@ -7,10 +7,12 @@
 // find their controller by a scan instead of its address. For every variable the soak keeps the
 // values it may hold: after a verified write just that value, after a failed or unverified one the
 // earlier ones plus the value written; a read showing one of them narrows the set to it.
-// A value shown outside that set, a read that shows anything but what the controller's
-// memory held all along, and a write reported verified that the memory does not hold are
-// WRONG. A run is RIGHT when both commands succeed, every write is verified and the read
-// shows the values written; anything else is a clean failure ("?", a non-zero exit).
+// A value shown outside that set, a read (or a write's read-back) that shows anything but
+// what the controller's memory held, and a write reported verified that the memory does
+// not hold are WRONG. A run is RIGHT when both commands succeed, every write is verified and
+// the read shows the values written; anything else is a clean failure ("?", a non-zero
+// exit). The column "unverified" counts writes reported as not verified although the memory
+// held the value: on a link that loses nothing, each is a read-back that went astray.
 //
 //   soak [--runs N] [--conditions clean,lossy,...] [--workers W] [--seed S]
 //        [--cli PATH] [--scan-every K] [--single-every K] [--verbose]
@@ -64,6 +66,8 @@ struct TCondition {
   sim::TSimFaults Faults;
   bool ExtraTimeout = false;
   double GoalRightPercent = -1;  // -1: only the wrong values count
+  // Nothing is lost, so every write that took must be reported verified.
+  bool GoalAllVerified = false;
 };
 
 std::vector<TCondition> Conditions() {
@@ -76,10 +80,22 @@ std::vector<TCondition> Conditions() {
     f.JitterMs = jitter;
     return f;
   };
+  // Every answer sent twice, the copy `low` to `high` ms behind it.
+  auto copies = [](int low, int high) {
+    sim::TSimFaults f;
+    f.Duplicate = true;
+    f.DuplicateDelayMinMs = low;
+    f.DuplicateDelayMaxMs = high;
+    return f;
+  };
   return {
       {"clean", {}, false, 100},
       {"lossy", faults(0.10, 0.05, 0.01, 0, 0), false, 97},
       {"dup30", faults(0, 0.30, 0, 0, 0), false, 99},
+      // Copies that come a little late: after the next request has gone out, or several
+      // requests later.
+      {"dup1ms", copies(1, 1), false, 99, true},
+      {"dup-late", copies(0, 150), false, 99, true},
       // Answers around the 200 ms wait of one attempt.
       {"late", faults(0, 0, 0, 200, 50), false, 80},
       {"late+extra", faults(0, 0, 0, 200, 50), true, -1},
@@ -305,6 +321,10 @@ struct TTally {
   int WrongRuns = 0;
   int WrongValues = 0;
   int Abnormal = 0;  // a command that crashed, hung or printed no JSON document
+  int Writes = 0;    // values written
+  int Reads = 0;     // values read back by the second command
+  // Writes reported not verified although the controller's memory held the value.
+  int FalseUnverified = 0;
   std::vector<TWrong> Wrong;
 };
 
@@ -374,12 +394,21 @@ class TWorker {
     std::vector<TShown> shown;
     if (!ParseValues(write.Out, fController.NAD(), fVars, shown)) abnormal = true;
     const std::string writeErrors = ErrorsOf(write.Out);
+    int falseUnverified = 0;
     for (size_t i : chosen) {
       std::set<double> allowed = fPossible[i];
       allowed.insert(values[i]);
-      if (shown[i].Value && !allowed.count(*shown[i].Value))
+      // The read-back followed the write in the same exchange, and nothing wrote since:
+      // it can only have shown what memory holds now.
+      const double after = Truth(i);
+      if (shown[i].Value && !allowed.count(*shown[i].Value)) {
         wrong.push_back(
             Wrong(run, "write", i, Text(*shown[i].Value), SetText(allowed), writeErrors));
+      } else if (shown[i].Value && *shown[i].Value != after) {
+        wrong.push_back(Wrong(run, "write", i, Text(*shown[i].Value), "memory holds " + Text(after),
+                              writeErrors));
+      }
+      if (!shown[i].Verified && after == values[i]) ++falseUnverified;
       if (shown[i].Verified) {
         const double truth = Truth(i);
         if (truth != values[i])
@@ -422,6 +451,9 @@ class TWorker {
     std::lock_guard lock(tallyLock);
     ++tally.Runs;
     tally.Abnormal += abnormal;
+    tally.Writes += static_cast<int>(chosen.size());
+    tally.Reads += static_cast<int>(chosen.size());
+    tally.FalseUnverified += falseUnverified;
     if (!wrong.empty()) {
       ++tally.WrongRuns;
       tally.WrongValues += static_cast<int>(wrong.size());
@@ -504,13 +536,15 @@ bool RunCondition(const TOptions& options, const TCondition& condition, size_t c
 
 std::string Goal(const TCondition& c, const TTally& t) {
   const double percent = t.Runs > 0 ? 100.0 * t.Right / t.Runs : 0;
-  const bool met = t.WrongValues == 0 && (c.GoalRightPercent < 0 || percent >= c.GoalRightPercent);
-  char text[64];
+  const bool met = t.WrongValues == 0 &&
+                   (c.GoalRightPercent < 0 || percent >= c.GoalRightPercent) &&
+                   (!c.GoalAllVerified || t.FalseUnverified == 0);
+  char text[96];
   if (c.GoalRightPercent < 0)
     std::snprintf(text, sizeof text, "0 wrong: %s", met ? "met" : "missed");
   else
-    std::snprintf(text, sizeof text, ">=%g%% right, 0 wrong: %s", c.GoalRightPercent,
-                  met ? "met" : "missed");
+    std::snprintf(text, sizeof text, ">=%g%% right, 0 wrong%s: %s", c.GoalRightPercent,
+                  c.GoalAllVerified ? ", 0 unverified" : "", met ? "met" : "missed");
   return text;
 }
 
@@ -575,8 +609,9 @@ int main(int argc, char** argv) {
   std::printf("      %s\n      variables %s; %s with one variable alone, %s by scan\n",
               options.Cli.c_str(), varNames.c_str(), every(options.SingleEvery).c_str(),
               every(options.ScanEvery).c_str());
-  std::printf("%-11s %6s %6s %15s %11s %13s %8s %7s  %s\n", "condition", "runs", "right",
-              "failed cleanly", "wrong runs", "wrong values", "right %", "time", "goal");
+  std::printf("%-11s %6s %6s %6s %6s %15s %11s %13s %11s %8s %7s  %s\n", "condition", "runs",
+              "writes", "reads", "right", "failed cleanly", "wrong runs", "wrong values",
+              "unverified", "right %", "time", "goal");
   std::fflush(stdout);
 
   std::vector<TTally> tallies;
@@ -590,8 +625,9 @@ int main(int argc, char** argv) {
       return 2;
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("%-11s %6d %6d %15d %11d %13d %7.1f%% %6.0fs  %s\n", c->Name.c_str(), tally.Runs,
-                tally.Right, tally.FailedCleanly, tally.WrongRuns, tally.WrongValues,
+    std::printf("%-11s %6d %6d %6d %6d %15d %11d %13d %11d %7.1f%% %6.0fs  %s\n", c->Name.c_str(),
+                tally.Runs, tally.Writes, tally.Reads, tally.Right, tally.FailedCleanly,
+                tally.WrongRuns, tally.WrongValues, tally.FalseUnverified,
                 tally.Runs > 0 ? 100.0 * tally.Right / tally.Runs : 0.0, seconds,
                 Goal(*c, tally).c_str());
     std::fflush(stdout);

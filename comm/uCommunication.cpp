@@ -32,7 +32,12 @@ constexpr std::chrono::microseconds kAnswerSpin{100};
 constexpr int kSpinMissesBeforeSleep = 3;
 // The least time an attempt's answer is waited for after its own wait ran out.
 constexpr int kMinLateAnswerBoundMs = 1000;
-constexpr size_t kMaxInFlight = 1024;
+// Repeats a transaction may add to its own after waiting out copies of earlier answers: a
+// repeat after such a wait is sure of its answer, so one is enough unless the answer is
+// lost as well.
+constexpr int kMaxRepeatsAfterCopies = 2;
+// Where a request frame holds its command code.
+constexpr int kCommandOffset = 14;
 
 std::mutex gHookMutex;
 std::function<void()> gProcessEventsHook;
@@ -205,8 +210,7 @@ bool TCommunicator::Disconnect() {
       fResult.Port = 0;
       fCommState.store(csREADY);
       // The socket goes; no answer to what it sent can reach the next one.
-      fInFlight.clear();
-      fLastFrame = TLastFrame{};
+      fMatcher.Forget();
     }
     ++fCancelGeneration;
     fAnswerCv.notify_all();
@@ -247,25 +251,6 @@ void TCommunicator::CancelAll() {
 }
 
 // --- Transactions ---------------------------------------------------------------------
-
-bool TAnswerShape::Fits(int bodyLength) const {
-  switch (Kind) {
-    case akExact:
-      return bodyLength == Length;
-    case akPing:
-      return bodyLength == 0 || bodyLength == 2;
-    case akAny:
-      return true;
-  }
-  return true;
-}
-
-bool TAnswerShape::Overlaps(const TAnswerShape& other) const {
-  if (Kind == akAny || other.Kind == akAny) return true;
-  if (Kind == akExact) return other.Fits(Length);
-  if (other.Kind == akExact) return Fits(other.Length);
-  return true;  // two ping shapes
-}
 
 namespace {
 
@@ -321,7 +306,7 @@ bool TCommunicator::Request(uint8_t command, const uint8_t* params, int paramLen
   uint8_t buffer[kFrameBufferSize];
   uint16_t length = 0;
   if (!EncodeRequest(command, params, paramLength, buffer, length)) return false;
-  return Transact(buffer, length, shape);
+  return Transact(buffer, length, shape, command);
 }
 
 bool TCommunicator::Request(uint8_t command, const uint8_t* params, int paramLength) {
@@ -368,123 +353,127 @@ std::chrono::milliseconds TCommunicator::LateAnswerBound() const {
 }
 
 bool TCommunicator::SendAndWait(const uint8_t* frame, int length) {
-  return Transact(frame, length, TAnswerShape::AnyLength());
+  const uint8_t command = frame != nullptr && length > kCommandOffset ? frame[kCommandOffset] : 0;
+  return Transact(frame, length, TAnswerShape::AnyLength(), command);
 }
 
-bool TCommunicator::Transact(const uint8_t* frame, int length, TAnswerShape shape) {
+bool TCommunicator::Transact(const uint8_t* frame, int length, TAnswerShape shape,
+                             uint8_t command) {
   if (frame == nullptr || length < 0) return false;
-  const std::string key(reinterpret_cast<const char*>(frame), static_cast<size_t>(length));
   const bool discovery = fListTarvosReq.load();
-  fLateBoundMs.store(LateAnswerBound().count());
-  if (!discovery && !BringInStep(key, shape)) return false;
-  bool success = false;
+  TRequestSpec request;
+  request.Key.assign(reinterpret_cast<const char*>(frame), static_cast<size_t>(length));
+  request.Command = command;
+  request.Shape = shape;
+  request.NAD = static_cast<uint32_t>(fTarvoNAD);
+  request.AnyNAD = discovery || fTarvoNAD == 0;
+  request.Collect = discovery;
   try {
-    for (int attempt = 0; attempt <= fNoRetries && !success; ++attempt) {
-      std::string destination = fTarvoIP;
-      bool logged = false;
-      try {
-        if (fAutoChangeEthAdapter && attempt > 0 && fEthAdapterList->Count() > 0) {
-          RotateAdapter();
-        }
-        destination = Destination();
-      } catch (...) {
-        // Where the attempt goes stays as it was; its send may fail and the wait runs out.
-      }
-      {
-        // The wait opens for this very request, in one step with its description: an
-        // answer to the previous request that comes in now must be judged against this
-        // one. From here on the attempt is on its way, and its answer may come at once.
-        std::lock_guard lock(fMutex);
-        const auto now = std::chrono::steady_clock::now();
-        PrepareWaitLocked();
-        fOpen.Attempt = attempt;
-        if (attempt == 0) {
-          fOpen = TOpenRequest{};
-          fOpen.Key = key;
-          fOpen.Shape = shape;
-          fOpen.NAD = static_cast<uint32_t>(fTarvoNAD);
-          fOpen.AnyNAD = discovery || fTarvoNAD == 0;
-          // Sent to the controller's own address, only that address can answer; by
-          // broadcast, the NAD alone tells.
-          const bool toController = !fDirectConnection && destination == fTarvoIP;
-          fOpen.IP = toController && IsUnicastAddress(destination) ? destination : std::string();
-          fOpen.FirstSent = now;
-        }
-        if (!discovery) {
-          // Bounded, so that a controller that never answers cannot make the list grow
-          // without end; the oldest entry is the first to run out anyway.
-          if (fInFlight.size() >= kMaxInFlight) fInFlight.pop_front();
-          fInFlight.push_back({key, shape, fOpen.NAD, fOpen.IP, now, now + LateAnswerBound()});
-        }
-      }
-      fWaitPrepared = true;
-      try {
-        // The entry is written before the frame leaves: on loopback the answer can be
-        // received, and its Rx entry written, before the send returns. Activating first
-        // (as the send would) gives the entry the socket's real local port.
-        if (fLogToFile.load()) {
-          if (!fUDPDriver->Active()) fUDPDriver->Activate();
-          LogSend(destination, frame, length);
-          logged = true;
-        }
-        const bool sent =
-            fUDPDriver->Send(destination, fTarvoPort, frame, static_cast<size_t>(length));
-        if (!sent && !discovery) {
-          // Nothing left, so nothing can come back for this attempt.
-          std::lock_guard lock(fMutex);
-          if (!fInFlight.empty() && fInFlight.back().Key == key) fInFlight.pop_back();
-        }
-        if (fOnSend) fOnSend();
-      } catch (...) {
-        // A failed send only means that no answer will come; the wait runs out and the
-        // next attempt follows.
-      }
-      if (!logged) LogSend(destination, frame, length);
-      success = WaitForAnswer(fWaitTime);
+    // Sent to the controller's own address, only that address can answer; by broadcast,
+    // the NAD alone tells.
+    const std::string destination = Destination();
+    if (!fDirectConnection && destination == fTarvoIP && IsUnicastAddress(destination)) {
+      request.IP = destination;
     }
-  } catch (...) {
-    return false;
+  } catch (const std::exception& e) {
+    LogLine(std::string("Where the request goes is unknown: ") + e.what());
+  }
+  {
+    std::lock_guard lock(fMutex);
+    fMatcher.SetLateBound(LateAnswerBound());
+  }
+  if (!discovery && !BringInStep(request)) return false;
+  {
+    std::lock_guard lock(fMutex);
+    fMatcher.Begin(request);
+  }
+
+  bool success = false;
+  int repeatsAfterCopies = 0;
+  for (int attempt = 0; attempt <= fNoRetries && !success; ++attempt) {
+    std::string destination = fTarvoIP;
+    bool logged = false;
+    try {
+      if (fAutoChangeEthAdapter && attempt > 0 && fEthAdapterList->Count() > 0) {
+        RotateAdapter();
+      }
+      destination = Destination();
+    } catch (const std::exception& e) {
+      // Where the attempt goes stays as it was; its send may fail and the wait runs out.
+      LogLine(std::string("Adapter change failed: ") + e.what());
+    }
+    {
+      // The wait opens for this very attempt: an answer that comes in from now on is
+      // judged against it. From here on the attempt is on its way, and its answer may come
+      // at once.
+      std::lock_guard lock(fMutex);
+      PrepareWaitLocked();
+      fMatcher.AttemptSent(std::chrono::steady_clock::now());
+    }
+    fWaitPrepared = true;
+    // The entry is written before the frame leaves: on loopback the answer can be
+    // received, and its Rx entry written, before the send returns. Activating first (as
+    // the send would) gives the entry the socket's real local port.
+    if (fLogToFile.load()) {
+      if (!fUDPDriver->Active()) fUDPDriver->Activate();
+      LogSend(destination, frame, length);
+      logged = true;
+    }
+    const bool sent = fUDPDriver->Send(destination, fTarvoPort, frame, static_cast<size_t>(length));
+    if (!sent) {
+      // Nothing left, so nothing can come back for this attempt.
+      std::lock_guard lock(fMutex);
+      fMatcher.AttemptNotSent();
+    }
+    if (fOnSend) fOnSend();
+    if (!logged) LogSend(destination, frame, length);
+    success = WaitForAnswer(fWaitTime);
+    if (!success && HoldForCopies() && repeatsAfterCopies < kMaxRepeatsAfterCopies) {
+      ++repeatsAfterCopies;
+      --attempt;
+    }
   }
   return success;
 }
 
-void TCommunicator::DropExpiredInFlight(std::chrono::steady_clock::time_point now) {
-  std::erase_if(fInFlight, [&](const TInFlight& e) { return e.Expires <= now; });
-}
-
-bool TCommunicator::AnswerLengthIsAmbiguous(int length, const std::string& frame) const {
+bool TCommunicator::AnswerLengthIsTaken(int length, const std::string& frame,
+                                        uint8_t command) const {
   std::lock_guard lock(fMutex);
-  const auto now = std::chrono::steady_clock::now();
-  for (const TInFlight& e : fInFlight) {
-    if (e.Expires > now && e.Key != frame && e.Shape.Fits(length)) return true;
-  }
-  // A network's copy of the last answer comes right behind it.
-  return fLastFrame.BodyLength == length && fLastFrame.Key != frame &&
-         now - fLastFrame.At <= LateAnswerBound();
+  return fMatcher.LengthIsTaken(length, frame, command, std::chrono::steady_clock::now());
 }
 
-bool TCommunicator::BringInStep(const std::string& key, const TAnswerShape& shape) {
-  using Clock = std::chrono::steady_clock;
-  const auto hook = ProcessEventsHook();
+bool TCommunicator::PauseLocked(std::unique_lock<std::mutex>& lock,
+                                std::chrono::steady_clock::time_point until, uint64_t generation) {
+  if (const auto hook = ProcessEventsHook()) {
+    lock.unlock();
+    hook();
+    lock.lock();
+    until = std::min(until, std::chrono::steady_clock::now() + std::chrono::milliseconds(1));
+  }
+  fAnswerCv.wait_until(lock, until);
+  return fCancelGeneration.load() == generation;
+}
+
+bool TCommunicator::BringInStep(const TRequestSpec& request) {
   const uint64_t generation = fCancelGeneration.load();
   std::unique_lock lock(fMutex);
   for (;;) {
-    const auto now = Clock::now();
-    DropExpiredInFlight(now);
-    Clock::time_point until = Clock::time_point::max();
-    for (const TInFlight& e : fInFlight) {
-      if (e.Key != key && e.Shape.Overlaps(shape)) until = std::min(until, e.Expires);
-    }
-    if (until == Clock::time_point::max()) return true;
-    if (hook) {
-      lock.unlock();
-      hook();
-      lock.lock();
-      until = std::min(until, Clock::now() + std::chrono::milliseconds(1));
-    }
-    fAnswerCv.wait_until(lock, until);
-    if (fCancelGeneration.load() != generation) return false;
+    const auto now = std::chrono::steady_clock::now();
+    const auto until = fMatcher.InStepAt(request, now);
+    if (until <= now) return true;
+    if (!PauseLocked(lock, until, generation)) return false;
   }
+}
+
+bool TCommunicator::HoldForCopies() {
+  const uint64_t generation = fCancelGeneration.load();
+  std::unique_lock lock(fMutex);
+  const auto until = fMatcher.SuspectUntil();
+  if (!until || *until <= std::chrono::steady_clock::now()) return false;
+  while (std::chrono::steady_clock::now() < *until) {
+    if (!PauseLocked(lock, *until, generation)) return false;
+  }
+  return true;
 }
 
 void TCommunicator::PrepareWaitLocked() {
@@ -598,115 +587,26 @@ bool TCommunicator::WaitForAnswer(int timeout) {
   return fWaitAnswered && !timedOut && !cancel && fResult.Code == md_ACK;
 }
 
-void TCommunicator::RememberFrame(const std::string& frame, const std::string& key, int bodyLength,
-                                  std::chrono::steady_clock::time_point arrived) {
-  fLastFrame.Text = frame;
-  fLastFrame.Key = key;
-  fLastFrame.BodyLength = bodyLength;
-  fLastFrame.At = arrived;
-}
-
-bool TCommunicator::ConsumeInFlight(const std::string& key, bool anyShape, int bodyLength,
-                                    uint32_t fromNAD, const std::string& fromIP,
-                                    std::chrono::steady_clock::time_point arrived) {
-  // The oldest attempt this frame can answer: sent to that controller before the frame
-  // arrived, with an answer of that shape (a refusal fits every request), of the given
-  // request when one is named.
-  for (auto it = fInFlight.begin(); it != fInFlight.end(); ++it) {
-    if (!key.empty() && it->Key != key) continue;
-    if (it->NAD != fromNAD || (!it->IP.empty() && it->IP != fromIP)) continue;
-    if (it->Sent > arrived || it->Expires <= arrived) continue;
-    if (!anyShape && !it->Shape.Fits(bodyLength)) continue;
-    fInFlight.erase(it);
-    return true;
-  }
-  return false;
-}
-
-void TCommunicator::RouteFrame(const std::string& frame, uint32_t fromNAD, uint32_t toNAD,
-                               uint8_t direction, uint8_t msgType, const std::string& body,
-                               const TDatagramInfo& info) {
+void TCommunicator::RouteFrame(const TDecodedFrame& frame, const TDatagramInfo& info) {
   const auto arrived = info.ArrivedAt == std::chrono::steady_clock::time_point{}
                            ? std::chrono::steady_clock::now()
                            : info.ArrivedAt;
-  const int bodyLength = static_cast<int>(body.size() / 2);
-  const bool answerToTool = toNAD == kToolNAD && msgType == mt_COMMAND && direction != md_REQ;
-  const bool positive = direction == md_ACK;
-  // Ends the open wait with this frame as its answer.
-  const auto take = [&] {
-    CloseWaitLocked(true);
-    fCommState.store(csREADY);
-  };
-  const auto keepWaiting = [&] { fCommState.store(fWaitOpen ? csWAITING : csREADY); };
-
-  if (fListTarvosReq.load() && fWaitOpen) {
-    // Discovery: every acknowledgement to the tool is a controller; a refusal (a wrong
-    // password) ends the collection; anything else cannot be an answer to the ping.
-    if (answerToTool && positive) {
-      fNADList.push_back(std::to_string(fromNAD));
+  switch (fMatcher.Judge(frame, arrived, fWaitOpen)) {
+    case TVerdict::vdTake:
+      CloseWaitLocked(true);
+      fCommState.store(csREADY);
+      break;
+    case TVerdict::vdCollect:
+      // The receive side appends to the lists only while the collection's wait is open.
+      fNADList.push_back(std::to_string(frame.FromNAD));
       fIPList.push_back(info.PeerIP);
+      fCodeList.push_back(static_cast<TMessageDirection>(frame.Direction));
       fCommState.store(csWAITING);
-    } else if (answerToTool) {
-      take();
-    } else {
-      keepWaiting();
-    }
-    return;
+      break;
+    case TVerdict::vdPass:
+      fCommState.store(fWaitOpen ? csWAITING : csREADY);
+      break;
   }
-  if (!answerToTool) {
-    // Addressed to someone else, or no answer at all: it cannot end a wait.
-    keepWaiting();
-    return;
-  }
-
-  DropExpiredInFlight(arrived);
-  // A network can deliver a datagram twice. A copy is the very frame counted last; it
-  // must neither count as a further answer nor be taken for another request's answer.
-  // Answers without a body (acknowledged writes) are all alike, and tell nothing by their
-  // bytes; only their count matters, and a write's effect is checked by reading back.
-  const bool copyOfLast = bodyLength > 0 && frame == fLastFrame.Text &&
-                          arrived - fLastFrame.At <= std::chrono::milliseconds(fLateBoundMs.load());
-
-  if (fWaitOpen) {
-    const bool fromTarget = (fOpen.AnyNAD || fromNAD == fOpen.NAD) &&
-                            (fOpen.IP.empty() || info.PeerIP == fOpen.IP) &&
-                            arrived >= fOpen.FirstSent;
-    if (fromTarget && positive && fOpen.Shape.Fits(bodyLength)) {
-      if (copyOfLast && fLastFrame.Key != fOpen.Key && fOpen.Attempt == 0) {
-        // The same bytes as the last answer to a different request: a copy of that
-        // answer (a network may deliver one several times, right behind each other).
-        // Were it this request's own answer by chance, the repeat brings it again, and a
-        // repeat takes it.
-        keepWaiting();
-        return;
-      }
-      // The same bytes as the last answer to this very request are as good an answer.
-      // Should they have been a copy, the request's own answer is still to come; it has
-      // the same bytes again and is known as the copy then.
-      ConsumeInFlight(fOpen.Key, false, bodyLength, fromNAD, info.PeerIP, arrived);
-      RememberFrame(frame, fOpen.Key, bodyLength, arrived);
-      take();
-      return;
-    }
-    if (fromTarget && !positive) {
-      // A refusal names no request. It ends this wait only when no other request can
-      // still be answered; otherwise it is counted against the oldest one.
-      const bool othersOpen = std::any_of(fInFlight.begin(), fInFlight.end(),
-                                          [&](const TInFlight& e) { return e.Key != fOpen.Key; });
-      if (!othersOpen) {
-        ConsumeInFlight(fOpen.Key, true, bodyLength, fromNAD, info.PeerIP, arrived);
-        RememberFrame(frame, fOpen.Key, bodyLength, arrived);
-        take();
-        return;
-      }
-    }
-  }
-  // A late answer, a copy, or something from elsewhere: counted against the attempt it
-  // can answer, if any, and the wait goes on.
-  if (!copyOfLast && ConsumeInFlight({}, !positive, bodyLength, fromNAD, info.PeerIP, arrived)) {
-    RememberFrame(frame, {}, bodyLength, arrived);
-  }
-  keepWaiting();
 }
 
 void TCommunicator::HandleDatagram(const uint8_t* data, size_t size, const TDatagramInfo& info) {
@@ -760,7 +660,9 @@ void TCommunicator::HandleDatagram(const uint8_t* data, size_t size, const TData
     fLastData = body;
     fLastIP = info.PeerIP;
     fLastPort = info.PeerPort;
-    RouteFrame(frame, fromNAD, toNAD, direction, msgType, body, info);
+    RouteFrame(
+        {frame, fromNAD, toNAD, direction, msgType, static_cast<int>(body.size() / 2), info.PeerIP},
+        info);
   }
   fAnswerCv.notify_all();
   // Raised once the answer is published, outside the lock, so that the handler may use

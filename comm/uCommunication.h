@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "comm/uAnswerMatcher.h"
 #include "comm/uEthernetUtils.h"
 #include "comm/uUdpEndpoint.h"
 #include "data/uStreams.h"
@@ -161,26 +162,6 @@ inline bool IsValidCodeHeader(uint16_t empty, uint16_t magic) {
   return empty == 0 && magic == kCodeHeaderMagic;
 }
 
-// The body an answer to a request can have. The frame carries nothing that names the
-// request it answers, so the length the request fixes is what tells a request's own
-// answer from a late or repeated answer to another one.
-struct TAnswerShape {
-  enum TKind : uint8_t {
-    akExact,  // exactly Length bytes
-    akPing,   // nothing, or the two bytes of the controller's password hash
-    akAny,    // any length: the request fixes none
-  };
-  TKind Kind = akAny;
-  int Length = 0;
-
-  static TAnswerShape Exact(int length) { return {akExact, length}; }
-  static TAnswerShape PingAnswer() { return {akPing, 0}; }
-  static TAnswerShape AnyLength() { return {akAny, 0}; }
-  bool Fits(int bodyLength) const;
-  // Whether some body fits both.
-  bool Overlaps(const TAnswerShape& other) const;
-};
-
 class TCommunicator {
  public:
   // Builds the communicator with its defaults; the socket stays inactive. Without an
@@ -219,8 +200,11 @@ class TCommunicator {
   void SetTarvoStaticIP(const std::string& IP);
 
   // Discovery.
+  // Every controller that answered within the window, in answer order: its NAD in decimal,
+  // its address and, when Codes is given, its answer's code (md_ACK, or the refusal of one
+  // that does not take the request, a wrong password for example).
   bool DetectTarvos(std::vector<std::string>* NADList, std::vector<std::string>* IPList,
-                    int Timeout);
+                    int Timeout, std::vector<TMessageDirection>* Codes = nullptr);
 
   // Memory.
   bool ReadCode(uint16_t block, uint16_t count, uint8_t* dest, int destSize);
@@ -299,8 +283,9 @@ class TCommunicator {
   friend class TCommunicatorTestAccess;  // tests reach the private transaction engine
 
   bool SendAndWait(const uint8_t* frame, int length);
-  // The transaction of SendAndWait for a request whose answer has the given shape.
-  bool Transact(const uint8_t* frame, int length, TAnswerShape shape);
+  // The transaction of SendAndWait for a request of `command` whose answer has the given
+  // shape.
+  bool Transact(const uint8_t* frame, int length, TAnswerShape shape, uint8_t command);
   bool WaitForAnswer(int timeout);
   void HandleDatagram(const uint8_t* data, size_t size, const TDatagramInfo& info);
   void DoProgress(uint32_t Progress, uint32_t ProgressMax, uint32_t ScaleMax, bool& Cancel);
@@ -312,28 +297,29 @@ class TCommunicator {
   // Builds the request frame of a command in buffer (kFrameBufferSize bytes).
   bool EncodeRequest(uint8_t command, const uint8_t* params, int paramLength, uint8_t* buffer,
                      uint16_t& length) const;
-  // Whether an answer of exactly this length to the request `frame` could be confused with
-  // an answer still on its way to an earlier, different request, or with a copy of the
-  // last answer. A request that can choose its answer's length (a random read) picks one
-  // for which this is false.
-  bool AnswerLengthIsAmbiguous(int length, const std::string& frame) const;
+  // Whether an answer of exactly this length to the read request `frame` could be confused
+  // with an answer still on its way to another request or with a copy of a recent answer.
+  // A request that can choose its answer's length (a random read) picks one for which
+  // this is false.
+  bool AnswerLengthIsTaken(int length, const std::string& frame, uint8_t command) const;
 
   // Starts a wait before its request goes out, so that an answer that arrives at once
   // (on loopback it can beat the caller to the wait) is kept, not wiped.
   void PrepareWait();
   void PrepareWaitLocked();
+  // Sleeps until `until` or the receive side's next notification, the lock released and
+  // the front-end's events served meanwhile; false when a cancel came since `generation`.
+  bool PauseLocked(std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point until,
+                   uint64_t generation);
   // Before a request whose answer could be confused with an answer still on its way to
   // an earlier request: waits until those answers have come or cannot come any more.
   // False when cancelled.
-  bool BringInStep(const std::string& key, const TAnswerShape& shape);
+  bool BringInStep(const TRequestSpec& request);
+  // After an attempt that was given only answers that could be copies of answers to other
+  // requests: waits until no such copy can come any more. True when it waited.
+  bool HoldForCopies();
   // The receive side's judgement of one decoded frame (fMutex held).
-  void RouteFrame(const std::string& frame, uint32_t fromNAD, uint32_t toNAD, uint8_t direction,
-                  uint8_t msgType, const std::string& body, const TDatagramInfo& info);
-  bool ConsumeInFlight(const std::string& key, bool anyShape, int bodyLength, uint32_t fromNAD,
-                       const std::string& fromIP, std::chrono::steady_clock::time_point arrived);
-  void DropExpiredInFlight(std::chrono::steady_clock::time_point now);
-  void RememberFrame(const std::string& frame, const std::string& key, int bodyLength,
-                     std::chrono::steady_clock::time_point arrived);
+  void RouteFrame(const TDecodedFrame& frame, const TDatagramInfo& info);
   std::chrono::milliseconds LateAnswerBound() const;
   // Ends the open wait (fMutex held): fResult takes the receive side's fields as they
   // stand, answered tells whether a decoded frame ended it.
@@ -380,6 +366,7 @@ class TCommunicator {
   std::atomic<bool> fListTarvosReq{false};
   std::vector<std::string> fNADList;
   std::vector<std::string> fIPList;
+  std::vector<TMessageDirection> fCodeList;
   bool fDirectConnection = false;
   bool fAutoChangeEthAdapter = false;
   std::atomic<bool> fLogToFile{false};
@@ -403,38 +390,7 @@ class TCommunicator {
   std::atomic<int64_t> fLastAnswerNs{0};
   bool fWaitPrepared = false;  // caller's thread only
 
-  // Keeping requests and answers in step (all guarded by fMutex). The frame names neither
-  // the request an answer belongs to nor the attempt, so every attempt that goes out is
-  // remembered until an answer is counted against it or it can no longer be answered.
-  struct TInFlight {
-    std::string Key;  // the request frame
-    TAnswerShape Shape;
-    uint32_t NAD = 0;
-    std::string IP;  // where it went when that was one controller's address, else empty
-    std::chrono::steady_clock::time_point Sent;
-    std::chrono::steady_clock::time_point Expires;
-  };
-  std::deque<TInFlight> fInFlight;
-  // The request the open wait is for.
-  struct TOpenRequest {
-    std::string Key;
-    TAnswerShape Shape;
-    bool AnyNAD = false;  // discovery: NAD 0 is answered by every controller
-    uint32_t NAD = 0;
-    std::string IP;
-    std::chrono::steady_clock::time_point FirstSent;
-    int Attempt = 0;  // of the wait that is open
-  };
-  TOpenRequest fOpen;
-  // The last answer counted, so that a network's copy of it is known as one.
-  struct TLastFrame {
-    std::string Text;
-    std::string Key;
-    int BodyLength = -1;
-    std::chrono::steady_clock::time_point At;
-  };
-  TLastFrame fLastFrame;
+  // Which request each decoded frame answers (guarded by fMutex).
+  TAnswerMatcher fMatcher;
   std::atomic<uint64_t> fCancelGeneration{0};
-  // LateAnswerBound as of the last request, for the listener thread.
-  std::atomic<int64_t> fLateBoundMs{1000};
 };

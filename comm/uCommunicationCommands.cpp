@@ -188,8 +188,7 @@ void TCommunicator::SetTarvoNAD(int32_t NAD) {
   {
     // Answers still due from the controller addressed before are no concern of the new one.
     std::lock_guard lock(fMutex);
-    fInFlight.clear();
-    fLastFrame = TLastFrame{};
+    fMatcher.Forget();
   }
   // The new controller is reached by broadcast until Connect learns its address.
   fTarvoIP.clear();
@@ -209,7 +208,8 @@ void TCommunicator::SetTarvoStaticIP(const std::string& IP) {
 }
 
 bool TCommunicator::DetectTarvos(std::vector<std::string>* NADList,
-                                 std::vector<std::string>* IPList, int Timeout) {
+                                 std::vector<std::string>* IPList, int Timeout,
+                                 std::vector<TMessageDirection>* Codes) {
   if (NADList == nullptr || IPList == nullptr) return false;
   {
     // Whatever happens below, the caller gets its communicator back as it was.
@@ -228,6 +228,7 @@ bool TCommunicator::DetectTarvos(std::vector<std::string>* NADList,
       std::lock_guard<std::mutex> lock(fMutex);
       fNADList.clear();
       fIPList.clear();
+      fCodeList.clear();
       fListTarvosReq = true;
     }
     TScopeExit collectionOff([this] {
@@ -241,6 +242,7 @@ bool TCommunicator::DetectTarvos(std::vector<std::string>* NADList,
     std::lock_guard<std::mutex> lock(fMutex);
     *NADList = fNADList;
     *IPList = fIPList;
+    if (Codes != nullptr) *Codes = fCodeList;
   }
   return true;
 }

@@ -12,8 +12,9 @@ namespace {
 
 constexpr int kReadBatch = 200;
 constexpr int kWriteBatch = 100;
-// More than enough: each in-flight answer rules out one length.
-constexpr int kMaxReadPad = 64;
+// Each answer still owed, and each length answered in the last moments, rules out one
+// length; a frame bounds the rest.
+constexpr int kMaxReadPad = 255;
 
 using TAnswerBuffer = std::array<uint8_t, kFrameBufferSize>;
 
@@ -75,28 +76,36 @@ bool TCommunicator::ReadRandom(uint16_t c1, uint16_t c2, uint16_t c4,
       (need > 0 && (dest == nullptr || need > destSize))) {
     return false;
   }
-  // When an answer of this length could still be on its way for another request (or be
-  // the copy of the last answer), the request reads a few bytes more: one-byte reads of
-  // its first address, at the end of the one-byte group. Its own answer then has a length
-  // nothing else can have, and the extra bytes are dropped from it.
+  // When an answer of this length could still be on its way for another request, or could
+  // be a copy of a recent answer, the request reads a few bytes more: one-byte reads of its
+  // first address, at the end of the one-byte group. Its own answer then has a length
+  // nothing else can have, and the extra bytes are dropped from it. Should every length
+  // within reach be taken (many reads within moments), the plain request goes out, and
+  // the receive side refuses whatever could be a copy.
   const uint16_t padAddress = addresses.empty() ? 0 : addresses[0];
-  uint8_t frame[kFrameBufferSize];
-  uint16_t frameLength = 0;
-  int pad = 0;
-  for (;; ++pad) {
+  const auto encode = [&](int pad, uint8_t* frame, uint16_t& frameLength) {
     std::vector<uint16_t> padded = addresses;
     padded.insert(padded.begin() + c1, static_cast<size_t>(pad), padAddress);
     const std::vector<uint8_t> params =
         CountsAndAddresses(static_cast<uint16_t>(c1 + pad), c2, c4, padded);
-    if (!EncodeRequest(cmdReadRandom, params.data(), static_cast<int>(params.size()), frame,
-                       frameLength)) {
-      return false;
+    return need + pad <= kMaxFrameLength - 2 &&
+           EncodeRequest(cmdReadRandom, params.data(), static_cast<int>(params.size()), frame,
+                         frameLength);
+  };
+  uint8_t frame[kFrameBufferSize];
+  uint16_t frameLength = 0;
+  int pad = 0;
+  for (;; ++pad) {
+    if (pad > kMaxReadPad || !encode(pad, frame, frameLength)) {
+      pad = 0;
+      if (!encode(pad, frame, frameLength)) return false;
+      break;
     }
     const std::string key(reinterpret_cast<const char*>(frame), frameLength);
-    if (pad == kMaxReadPad || !AnswerLengthIsAmbiguous(need + pad, key)) break;
+    if (!AnswerLengthIsTaken(need + pad, key, cmdReadRandom)) break;
   }
   if (fTarvoNAD == 0) return false;  // the discovery address: any controller would answer
-  if (!Transact(frame, frameLength, TAnswerShape::Exact(need + pad))) return false;
+  if (!Transact(frame, frameLength, TAnswerShape::Exact(need + pad), cmdReadRandom)) return false;
 
   TAnswerBuffer body{};
   int count = 0;

@@ -26,21 +26,27 @@ class TCommunicatorTestAccess {
     std::lock_guard lock(c.fMutex);
     const auto now = std::chrono::steady_clock::now();
     c.fListTarvosReq = discovery;
-    c.PrepareWaitLocked();
-    c.fOpen = {};
-    c.fOpen.Key = "request";
-    c.fOpen.Shape = shape;
-    c.fOpen.NAD = 10;
-    c.fOpen.AnyNAD = discovery;
-    c.fOpen.IP = discovery ? "" : "127.0.0.10";
-    c.fOpen.FirstSent = now - std::chrono::milliseconds(1);
     for (int i = 0; i < owed; ++i) {
-      c.fInFlight.push_back({"earlier" + std::to_string(i), TAnswerShape::Exact(i * 7 % 40), 10,
-                             "127.0.0.10", now - std::chrono::milliseconds(2),
-                             now + std::chrono::seconds(1)});
+      TRequestSpec earlier;
+      earlier.Key = "earlier" + std::to_string(i);
+      earlier.Command = static_cast<uint8_t>(i % 2 == 0 ? cmdReadCode : cmdReadStatus);
+      earlier.Shape = TAnswerShape::Exact(i * 7 % 40);
+      earlier.NAD = 10;
+      earlier.IP = "127.0.0.10";
+      c.fMatcher.Begin(earlier);
+      c.fMatcher.AttemptSent(now - std::chrono::milliseconds(2));
     }
-    c.fInFlight.push_back(
-        {"request", shape, 10, c.fOpen.IP, c.fOpen.FirstSent, now + std::chrono::seconds(1)});
+    TRequestSpec request;
+    request.Key = "request";
+    request.Command = cmdReadRandom;
+    request.Shape = shape;
+    request.NAD = 10;
+    request.IP = discovery ? "" : "127.0.0.10";
+    request.AnyNAD = discovery;
+    request.Collect = discovery;
+    c.fMatcher.Begin(request);
+    c.PrepareWaitLocked();
+    c.fMatcher.AttemptSent(now - std::chrono::milliseconds(1));
   }
   static size_t Collected(TCommunicator& c) {
     std::lock_guard lock(c.fMutex);

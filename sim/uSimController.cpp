@@ -581,6 +581,12 @@ int TSimController::AnswerDelay() {
   return std::uniform_int_distribution<int>(low, delay + jitter)(fRandom);
 }
 
+int TSimController::CopyDelay() {
+  const int low = std::max(fFaults.DuplicateDelayMinMs, 0);
+  const int high = std::max(fFaults.DuplicateDelayMaxMs, low);
+  return high == low ? low : std::uniform_int_distribution<int>(low, high)(fRandom);
+}
+
 void TSimController::ApplyFaults(std::vector<uint8_t> frame, TSimReply& reply) {
   if (frame.empty()) return;
   if (Chance(fFaults.DropProbability)) return;
@@ -595,12 +601,13 @@ void TSimController::ApplyFaults(std::vector<uint8_t> frame, TSimReply& reply) {
   } else {
     parts.push_back(std::move(datagram));
   }
-  // A copy made on the way travels with the original and arrives right behind it.
+  // A copy made on the way (a switch, a second port, a bonded link) travels right behind
+  // the original, or takes a longer road and comes later.
   const int copies = fFaults.Duplicate || Chance(fFaults.DuplicateProbability) ? 2 : 1;
   const int delay = AnswerDelay();
   for (int c = 0; c < copies; ++c) {
     reply.Datagrams.insert(reply.Datagrams.end(), parts.begin(), parts.end());
-    reply.DelaysMs.insert(reply.DelaysMs.end(), parts.size(), delay);
+    reply.DelaysMs.insert(reply.DelaysMs.end(), parts.size(), c == 0 ? delay : delay + CopyDelay());
   }
 }
 

@@ -25,7 +25,9 @@ struct TSimFaults {
   int DelayMs = 0;                  // answers leave this many milliseconds late ...
   int JitterMs = 0;                 // ... give or take up to this many, never below 0
   bool Duplicate = false;           // every answer datagram is sent twice
-  double DuplicateProbability = 0;  // 0..1: chance that it is, the copy right behind
+  double DuplicateProbability = 0;  // 0..1: chance that it is, the copy right behind ...
+  int DuplicateDelayMinMs = 0;      // ... or, drawn for each copy, this many to
+  int DuplicateDelayMaxMs = 0;      // this many milliseconds behind
   bool Split = false;               // the answer is cut into two datagrams
   bool TwoFrames = false;           // one datagram holds the answer followed by a copy of it
   bool CorruptChecksum = false;     // every answer's checksum is wrong
@@ -188,6 +190,8 @@ class TSimController {
   void ApplyFaults(std::vector<uint8_t> frame, TSimReply& reply);
   bool Chance(double probability);
   int AnswerDelay();
+  // How much later than its original a network's copy of an answer leaves.
+  int CopyDelay();
   void InstallProgram(const std::string& alcText, const std::vector<TSimVar>& vars);
   void BuildCodeMemory();
   void LoadInitialValues();

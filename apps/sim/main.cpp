@@ -8,6 +8,7 @@
 #include <iostream>
 #include <optional>
 #include <sstream>
+#include <string_view>
 
 #include "sim/uSimHost.h"
 
@@ -39,6 +40,26 @@ bool ParseChance(const std::string& text, double& value) {
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
   return error == std::errc() && stop == end && value >= 0 && value <= 1;
+}
+
+// "MS" (0 to MS) or "MIN-MAX", in milliseconds up to ten minutes.
+bool ParseDelayRange(const std::string& text, int& low, int& high) {
+  const auto number = [](std::string_view part, int& value) {
+    const char* end = part.data() + part.size();
+    const auto [stop, error] = std::from_chars(part.data(), end, value);
+    return !part.empty() && error == std::errc() && stop == end && value >= 0 && value <= 600000;
+  };
+  const size_t dash = text.find('-');
+  int a = 0, b = 0;
+  if (dash == std::string::npos) {
+    if (!number(text, b)) return false;
+  } else if (!number(std::string_view(text).substr(0, dash), a) ||
+             !number(std::string_view(text).substr(dash + 1), b) || a > b) {
+    return false;
+  }
+  low = a;
+  high = b;
+  return true;
 }
 
 bool ParseSeed(const std::string& text, uint64_t& value) {
@@ -103,6 +124,20 @@ int main(int argc, char** argv) {
   AddChance(app, "--duplicate", o.Faults.DuplicateProbability,
             "Probability that an answer is sent twice, the copy right behind it; bare: every "
             "answer");
+  app.add_option_function<std::string>(
+         "--dup-delay",
+         [&o](const std::string& text) {
+           ParseDelayRange(text, o.Faults.DuplicateDelayMinMs, o.Faults.DuplicateDelayMaxMs);
+         },
+         "Send each copy that long behind its original: MS for 0 to MS milliseconds, MIN-MAX "
+         "for that range, drawn for each copy")
+      ->type_name("MS|MIN-MAX")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            int low = 0, high = 0;
+            return ParseDelayRange(text, low, high) ? "" : "Value " + text + " is no delay range";
+          },
+          "0-600000"));
   app.add_flag("--split", o.Faults.Split, "Split every answer over two datagrams");
   app.add_flag("--two-frames", o.Faults.TwoFrames, "Two copies of the answer in one datagram");
   AddChance(app, "--corrupt", o.Faults.CorruptProbability,

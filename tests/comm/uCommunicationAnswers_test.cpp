@@ -301,13 +301,15 @@ TEST_F(ScriptedTest, DiscoveryListsNADsAsUnsignedNumbersInArrivalOrder) {
   EXPECT_EQ(comm->NoRetires(), 5);
 }
 
-TEST_F(ScriptedTest, DiscoveryStopsAtTheFirstAnswerThatIsNoAcknowledgement) {
+TEST_F(ScriptedTest, DiscoveryListsARefusingControllerWithItsCodeAndGoesOn) {
   replies[0x10] = {Reply(20, md_ACK, {}, "127.0.0.20"), Reply(21, md_BADPASS, {}, "127.0.0.21"),
                    Reply(22, md_ACK, {}, "127.0.0.22")};
   std::vector<std::string> nads, ips;
-  EXPECT_TRUE(comm->DetectTarvos(&nads, &ips, 2000));
-  EXPECT_EQ(nads, std::vector<std::string>{"20"});
-  EXPECT_EQ(ips, std::vector<std::string>{"127.0.0.20"});
+  std::vector<TMessageDirection> codes;
+  EXPECT_TRUE(comm->DetectTarvos(&nads, &ips, 200, &codes));
+  EXPECT_EQ(nads, (std::vector<std::string>{"20", "21", "22"}));
+  EXPECT_EQ(ips, (std::vector<std::string>{"127.0.0.20", "127.0.0.21", "127.0.0.22"}));
+  EXPECT_EQ(codes, (std::vector<TMessageDirection>{md_ACK, md_BADPASS, md_ACK}));
 }
 
 TEST_F(ScriptedTest, DirectConnectionDiscoveryGoesToTheLimitedBroadcast) {

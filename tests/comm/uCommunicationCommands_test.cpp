@@ -328,13 +328,18 @@ TEST_F(DiscoveryTest, MissingListSendsNothing) {
   EXPECT_EQ(comm.TarvoNAD(), static_cast<int32_t>(kNAD));
 }
 
-TEST_F(DiscoveryTest, ARefusedPasswordEndsTheCollection) {
-  for (int i = 0; i < 3; ++i) Ctl(i).SetPassword("secret");
+TEST_F(DiscoveryTest, ARefusedPasswordIsListedWithItsCode) {
+  Ctl(1).SetPassword("secret");
   std::vector<std::string> nads, ips;
-  EXPECT_TRUE(comm.DetectTarvos(&nads, &ips, kWindow));
-  // The first answer is md_BADPASS, and it ends the wait with nothing listed.
-  EXPECT_TRUE(nads.empty());
-  EXPECT_TRUE(ips.empty());
+  std::vector<TMessageDirection> codes;
+  EXPECT_TRUE(comm.DetectTarvos(&nads, &ips, kWindow, &codes));
+  // Every controller answered; the one that refuses the password says so, and the
+  // collection went on past it.
+  ASSERT_EQ(nads.size(), 3u);
+  ASSERT_EQ(codes.size(), 3u);
+  for (size_t i = 0; i < nads.size(); ++i) {
+    EXPECT_EQ(codes[i], nads[i] == std::to_string(kNAD + 1) ? md_BADPASS : md_ACK) << nads[i];
+  }
 }
 
 // ---- memory transfers ------------------------------------------------------------------

@@ -36,6 +36,10 @@ class TCommunicatorTestAccess {
     std::lock_guard lock(c.fMutex);
     return c.fIPList;
   }
+  static std::vector<TMessageDirection> CodeList(TCommunicator& c) {
+    std::lock_guard lock(c.fMutex);
+    return c.fCodeList;
+  }
   static std::string ReceiveBuffer(TCommunicator& c) {
     std::lock_guard lock(c.fMutex);
     return c.RecMessage;
@@ -762,9 +766,10 @@ TEST_F(InStep, ACopyOfTheLastAnswerIsNotTakenForTheNextRequest) {
   EXPECT_EQ(code[1], 0xCD);
 }
 
-TEST_F(InStep, TheSameBytesForADifferentRequestCostOneRepeat) {
+TEST_F(InStep, TheSameBytesForADifferentRequestAreTakenOnceNoCopyCanCome) {
   // Two code blocks that hold the same bytes: the second answer looks like a copy of the
-  // first; it is taken when the repeat brings it again.
+  // first. The repeat goes out once no copy of the first can come any more, and its
+  // answer is taken.
   const auto block = Answer(md_ACK, {0x11, 0x22});
   script = {{block}, {block}, {block}};
   comm->SetNoRetires(1);
@@ -785,9 +790,11 @@ TEST_F(InStep, LateAnswersToAnUnansweredRequestAreCountedNotTaken) {
   ExpectIntRead({kStatusAnswer, Answer(md_ACK, {0x01, 0x00})});
   EXPECT_EQ(sent.back().at(15), 1);
 
-  // Once they are counted, the next read is shaped as usual.
+  // Counted, they may still be followed by copies: the next read keeps its length apart
+  // from theirs, and goes out as the same request as the last read.
+  const auto last = sent.back();
   ExpectIntRead({});
-  EXPECT_EQ(sent.back().at(15), 0);
+  EXPECT_EQ(sent.back(), last);
 }
 
 TEST_F(InStep, ARequestThatCannotChooseItsLengthWaitsForTheLateAnswers) {
@@ -883,11 +890,12 @@ struct CollectionCase {
   std::vector<std::vector<uint8_t>> answers;
   std::vector<std::string> nads;
   std::vector<std::string> ips;  // answer k comes from 127.0.0.(10 + k)
+  std::vector<TMessageDirection> codes;
 };
 
 class Collection : public MemoryComm, public ::testing::WithParamInterface<CollectionCase> {};
 
-TEST_P(Collection, ListsPositiveAnswersUntilAnythingElseArrives) {
+TEST_P(Collection, ListsEveryAnswerToTheToolWithItsCode) {
   std::vector<TMemoryReply> replies;
   int host = 10;
   for (const auto& a : GetParam().answers) {
@@ -902,6 +910,7 @@ TEST_P(Collection, ListsPositiveAnswersUntilAnythingElseArrives) {
   Access::SetDiscovery(*comm, false);
   EXPECT_EQ(Access::NADList(*comm), GetParam().nads);
   EXPECT_EQ(Access::IPList(*comm), GetParam().ips);
+  EXPECT_EQ(Access::CodeList(*comm), GetParam().codes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -910,22 +919,27 @@ INSTANTIATE_TEST_SUITE_P(
                                      {Answer(md_ACK, {}, 10), Answer(md_ACK, {}, 11),
                                       Answer(md_ACK, {}, 0x80000001u)},
                                      {"10", "11", "2147483649"},
-                                     {"127.0.0.10", "127.0.0.11", "127.0.0.12"}},
-                      CollectionCase{"ANegativeAnswerEndsIt",
+                                     {"127.0.0.10", "127.0.0.11", "127.0.0.12"},
+                                     {md_ACK, md_ACK, md_ACK}},
+                      // A controller that refuses the request is there all the same.
+                      CollectionCase{"ANegativeAnswerIsListedWithItsCode",
                                      {Answer(md_ACK, {}, 10), Answer(md_BADPASS, {}, 11),
                                       Answer(md_ACK, {}, 12)},
-                                     {"10"},
-                                     {"127.0.0.10"}},
+                                     {"10", "11", "12"},
+                                     {"127.0.0.10", "127.0.0.11", "127.0.0.12"},
+                                     {md_ACK, md_BADPASS, md_ACK}},
                       // Frames that are no answer to the tool's ping cannot end the window.
                       CollectionCase{"AnotherTypeIsPassedOver",
                                      {Answer(md_ACK, {}, 10), Answer(md_ACK, {}, 11, 1, mt_SOCKET),
                                       Answer(md_ACK, {}, 12)},
                                      {"10", "12"},
-                                     {"127.0.0.10", "127.0.0.12"}},
+                                     {"127.0.0.10", "127.0.0.12"},
+                                     {md_ACK, md_ACK}},
                       CollectionCase{"AnotherTargetIsPassedOver",
                                      {Answer(md_ACK, {}, 10, 5), Answer(md_ACK, {}, 11)},
                                      {"11"},
-                                     {"127.0.0.11"}}),
+                                     {"127.0.0.11"},
+                                     {md_ACK}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MemoryComm, NothingIsCollectedOutsideAWait) {
