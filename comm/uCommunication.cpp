@@ -36,8 +36,6 @@ constexpr int kMinLateAnswerBoundMs = 1000;
 // repeat after such a wait is sure of its answer, so one is enough unless the answer is
 // lost as well.
 constexpr int kMaxRepeatsAfterCopies = 2;
-// Where a request frame holds its command code.
-constexpr int kCommandOffset = 14;
 
 std::mutex gHookMutex;
 std::function<void()> gProcessEventsHook;
@@ -105,10 +103,14 @@ void DropUndecodableFront(std::string& text) {
     if (text.size() < 8 || text.compare(0, 4, "AA55") != 0) return;
     uint8_t lengthBytes[2] = {};
     int count = 0;
-    if (!HexToBytes(std::string_view(text).substr(4, 4), lengthBytes, 2, count)) return;
-    const int L = lengthBytes[0] | (lengthBytes[1] << 8);
+    if (!HexToBytes(std::string_view(text).substr(2 * kFrameLengthOffset, 4), lengthBytes, 2,
+                    count)) {
+      return;
+    }
+    const int L = GetLE16(lengthBytes);
     const bool lengthValid = L >= kMinFrameLength && L <= kMaxFrameLength;
-    if (lengthValid && text.size() < static_cast<size_t>(2 * L + 28)) return;  // incomplete
+    // A frame is L + 14 bytes, two characters each.
+    if (lengthValid && text.size() < static_cast<size_t>(2 * (L + kFrameHeaderSize))) return;
     if (lengthValid && DecodeFailureReason(text).empty()) return;
     const size_t next = FindStartMark(text.substr(2));
     if (next == std::string::npos) {
@@ -353,7 +355,8 @@ std::chrono::milliseconds TCommunicator::LateAnswerBound() const {
 }
 
 bool TCommunicator::SendAndWait(const uint8_t* frame, int length) {
-  const uint8_t command = frame != nullptr && length > kCommandOffset ? frame[kCommandOffset] : 0;
+  const uint8_t command =
+      frame != nullptr && length > kRequestCommandOffset ? frame[kRequestCommandOffset] : 0;
   return Transact(frame, length, TAnswerShape::AnyLength(), command);
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -153,9 +154,17 @@ static_assert(sizeof(TKernelHeader) == 46);
 static_assert(sizeof(TCodeHeaderShort) == 16);
 static_assert(sizeof(TCodeHeader) == 114);
 
-constexpr uint16_t kCodeHeaderMagic = 0xCEB5;
-constexpr int32_t kCodeHeaderAddress = 0x20000;
-constexpr int kFileEntrySize = 46;
+// The records lie in memory as the wire's layouts say.
+static_assert(sizeof(TCodeHeader) == kCodeHeaderSize);
+static_assert(sizeof(TCodeHeaderShort) == kCodeHeaderShortSize);
+static_assert(offsetof(TCodeHeader, empty) == kCodeHeaderEmptyOffset);
+static_assert(offsetof(TCodeHeader, magic) == kCodeHeaderMagicOffset);
+static_assert(offsetof(TCodeHeader, transfer_date) == kCodeHeaderTransferDateOffset);
+static_assert(offsetof(TCodeHeaderShort, transfer_date) == kCodeHeaderTransferDateOffset);
+static_assert(offsetof(TCodeHeader, file_adr) == kCodeHeaderFileAddressOffset);
+static_assert(offsetof(TCodeHeader, file_count) == kCodeHeaderFileCountOffset);
+static_assert(offsetof(TCodeHeader, password_hash) == kCodeHeaderPasswordHashOffset);
+
 constexpr int kDefaultTarvoPort = 8442;
 
 inline bool IsValidCodeHeader(uint16_t empty, uint16_t magic) {

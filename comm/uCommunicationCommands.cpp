@@ -153,7 +153,7 @@ bool TCommunicator::GetTarvoPasswordCRC(uint16_t& CRC) {
     return true;
   }
   if (count != 2) return false;
-  CRC = static_cast<uint16_t>(body[0] | (body[1] << 8));
+  CRC = GetLE16(body.data());
   return true;
 }
 
@@ -165,15 +165,14 @@ bool TCommunicator::IEX_Messages(int& length, uint8_t* buffer, int bufferSize) {
     return false;
   }
   std::array<uint8_t, kFrameBufferSize> params{};
-  params[0] = static_cast<uint8_t>(length & 0xFF);
-  params[1] = static_cast<uint8_t>((length >> 8) & 0xFF);
+  PutLE16(params.data(), static_cast<uint16_t>(length));
   if (length > 0) std::memcpy(params.data() + 2, buffer, static_cast<size_t>(length));
   if (!Request(cmdIEXMessages, params.data(), length + 2)) return false;
 
   TAnswerBuffer body;
   int count = 0;
   if (!AnswerBytes(*this, body, count) || count <= 2) return false;
-  const int m = body[0] | (body[1] << 8);
+  const int m = GetLE16(body.data());
   length = m;
   // The message follows the two-byte length field, so the body must hold m + 2 bytes;
   // an answer longer than the caller's buffer is refused rather than cut.

@@ -12,16 +12,9 @@
 
 namespace {
 
-constexpr int kCodeBlockSize = 256;
 constexpr int kReadDataChunk = 100;
 constexpr int kWriteChunk = 256;
 constexpr int kHeaderReadAttempts = 5;
-
-// Directory entry layout.
-constexpr int kEntryNameSize = 32;
-constexpr int kEntryNameLengthOffset = 32;
-constexpr int kEntryAddressOffset = 34;
-constexpr int kEntrySizeOffset = 38;
 
 constexpr const char* kAlcArchiveName = "alc.zip";
 // Code memory is 65536 blocks of 256 bytes; no file of it can be larger, and a directory
@@ -32,10 +25,8 @@ using TAnswerBuffer = std::array<uint8_t, kFrameBufferSize>;
 
 // Block or address, then count: the first four parameter bytes of every memory command.
 void PutLocation(uint8_t* params, uint16_t location, uint16_t count) {
-  params[0] = static_cast<uint8_t>(location & 0xFF);
-  params[1] = static_cast<uint8_t>(location >> 8);
-  params[2] = static_cast<uint8_t>(count & 0xFF);
-  params[3] = static_cast<uint8_t>(count >> 8);
+  PutLE16(params, location);
+  PutLE16(params + 2, count);
 }
 
 // A read's destination must hold what was asked for.
@@ -62,16 +53,6 @@ uint16_t Low16(int64_t value) {
   return static_cast<uint16_t>(value & 0xFFFF);
 }
 
-int32_t GetI32(const uint8_t* p) {
-  uint32_t v = 0;
-  std::memcpy(&v, p, sizeof v);  // little-endian, as the host
-  return static_cast<int32_t>(v);
-}
-
-uint16_t GetU16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
 struct TDirEntry {
   std::string Name;
   int NameLength = 0;
@@ -90,18 +71,18 @@ bool ReadDirectory(TCommunicator& comm, const TCodeHeader& head, std::vector<TDi
   const uint8_t* p = dir.Bytes().data();
   for (int k = 0; k < head.file_count; ++k, p += kFileEntrySize) {
     TDirEntry e;
-    e.NameLength = GetU16(p + kEntryNameLengthOffset);
-    const int kept = std::min(e.NameLength, kEntryNameSize);
+    e.NameLength = GetLE16(p + kFileEntryNameLengthOffset);
+    const int kept = std::min(e.NameLength, kFileEntryNameSize);
     e.Name.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(kept));
-    e.Address = GetI32(p + kEntryAddressOffset);
-    e.Size = GetI32(p + kEntrySizeOffset);
+    e.Address = static_cast<int32_t>(GetLE32(p + kFileEntryAddressOffset));
+    e.Size = static_cast<int32_t>(GetLE32(p + kFileEntrySizeOffset));
     entries.push_back(std::move(e));
   }
   return true;
 }
 
 bool IsAlcArchiveEntry(const TDirEntry& e) {
-  return e.NameLength >= 1 && e.NameLength <= kEntryNameSize && e.Size > 0 &&
+  return e.NameLength >= 1 && e.NameLength <= kFileEntryNameSize && e.Size > 0 &&
          e.Size <= kMaxArchiveSize && e.Name == kAlcArchiveName;
 }
 

@@ -20,20 +20,15 @@ using TAnswerBuffer = std::array<uint8_t, kFrameBufferSize>;
 
 constexpr int kGroups[3] = {1, 2, 4};
 
-void PutU16(std::vector<uint8_t>& out, uint16_t v) {
-  out.push_back(static_cast<uint8_t>(v & 0xFF));
-  out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
 // Counts and address list first, as both random-access requests begin.
 std::vector<uint8_t> CountsAndAddresses(uint16_t c1, uint16_t c2, uint16_t c4,
                                         const std::vector<uint16_t>& addresses) {
   std::vector<uint8_t> params;
   params.reserve(6 + 2 * addresses.size());
-  PutU16(params, c1);
-  PutU16(params, c2);
-  PutU16(params, c4);
-  for (uint16_t a : addresses) PutU16(params, a);
+  AppendLE16(params, c1);
+  AppendLE16(params, c2);
+  AppendLE16(params, c4);
+  for (uint16_t a : addresses) AppendLE16(params, a);
   return params;
 }
 
@@ -152,16 +147,13 @@ bool TCommunicator::ReadVars(TTarvoVarList* VarList) {
           p += 1;
           break;
         case 2:
-          v->SetTarvoValue(static_cast<int32_t>(p[0] | (p[1] << 8)));
+          v->SetTarvoValue(GetLE16(p));
           p += 2;
           break;
-        case 4: {
-          uint32_t raw = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-          v->SetTarvoValue(static_cast<int32_t>(raw));
+        case 4:
+          v->SetTarvoValue(static_cast<int32_t>(GetLE32(p)));
           p += 4;
           break;
-        }
         default:
           break;
       }

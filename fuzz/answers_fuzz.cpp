@@ -31,10 +31,6 @@ struct TInput {
   }
 };
 
-uint16_t U16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
 // The body length a well-behaved controller gives, -1 when the request fixes none.
 int ExpectedLength(uint8_t command, const uint8_t* params, size_t n) {
   switch (command) {
@@ -47,9 +43,9 @@ int ExpectedLength(uint8_t command, const uint8_t* params, size_t n) {
       return 46;
     case cmdReadCode:
     case cmdReadData:
-      return n >= 4 ? U16(params + 2) : -1;
+      return n >= 4 ? GetLE16(params + 2) : -1;
     case cmdReadRandom:
-      return n >= 6 ? U16(params) + 2 * U16(params + 2) + 4 * U16(params + 4) : -1;
+      return n >= 6 ? GetLE16(params) + 2 * GetLE16(params + 2) + 4 * GetLE16(params + 4) : -1;
     case cmdIEXMessages:
       return -1;
     default:

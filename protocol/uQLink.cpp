@@ -10,8 +10,8 @@ constexpr std::array<uint16_t, 16> kWeights = {0x049D, 0x0C07, 0x1591, 0x1ACF, 0
                                                0x4D0F, 0x538F, 0x5FB3, 0x6BBF};
 
 constexpr const char* kDirectionNames[] = {
-    "md_REQ",      "md_ACK",     "md_INTERNAL", "md_BADCMD",   "md_BADPARA",
-    "md_NOTREADY", "md_NOPRG",   "md_NOKERN",   "md_NOSOCKET", "md_NOMASTER",
+    "md_REQ",      "md_ACK",      "md_INTERNAL", "md_BADCMD",   "md_BADPARA",
+    "md_NOTREADY", "md_NOPRG",    "md_NOKERN",   "md_NOSOCKET", "md_NOMASTER",
     "md_BADRAM",   "md_BADFLASH", "md_BADPASS"};
 
 int HexDigit(char c) {
@@ -34,14 +34,8 @@ uint32_t TextLong(std::string_view text, size_t k) {
   return v;
 }
 
-void PutLE16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void PutLE32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
+// The frame's header as hexadecimal text: two characters a byte.
+constexpr size_t kHeaderText = 2 * kFrameHeaderSize;
 
 // Checks the text the way DecodeFrame does; returns the frame's text length on success,
 // 0 with a reason otherwise.
@@ -50,20 +44,22 @@ size_t CheckFrame(std::string_view text, std::string* reason) {
     if (reason) *reason = why;
     return size_t{0};
   };
-  if (text.size() < 28) return fail("too short");
+  if (text.size() < kHeaderText) return fail("too short");
   if (text.substr(0, 4) != "AA55") return fail("no start mark");
-  for (size_t i = 0; i < 28; ++i)
+  for (size_t i = 0; i < kHeaderText; ++i)
     if (HexDigit(text[i]) < 0) return fail("not hexadecimal");
-  const size_t L = static_cast<size_t>(TextByte(text, 2)) + 256 * TextByte(text, 3);
+  const size_t L = static_cast<size_t>(TextByte(text, kFrameLengthOffset)) +
+                   256 * TextByte(text, kFrameLengthOffset + 1);
   if (L < kMinFrameLength || L > kMaxFrameLength) return fail("bad length");
-  const size_t total = 2 * L + 28;
+  const size_t total = 2 * L + kHeaderText;
   if (text.size() < total) return fail("incomplete");
-  uint8_t bytes[kMaxFrameLength + 14];
+  uint8_t bytes[kMaxFrameLength + kFrameHeaderSize];
   int count = 0;
   if (!HexToBytes(text.substr(0, total), bytes, sizeof bytes, count))
     return fail("not hexadecimal");
-  const uint16_t received = static_cast<uint16_t>(bytes[L + 12] | (bytes[L + 13] << 8));
-  if (FrameChecksum(bytes, static_cast<int>(L + 12), 0) != received)
+  // L counts the body and the checksum; the checksum covers everything before it.
+  const size_t covered = L + kFrameHeaderSize - kFrameChecksumSize;
+  if (FrameChecksum(bytes, static_cast<int>(covered), 0) != GetLE16(bytes + covered))
     return fail("checksum mismatch");
   return total;
 }
@@ -178,19 +174,23 @@ bool EncodeFrame(uint32_t fromNAD, uint32_t toNAD, uint8_t command, uint8_t dire
   const int n = length;
   if (n > kMaxParameterBytes) return false;
   uint8_t work[kFrameBufferSize] = {};
-  work[0] = 0xAA;
-  work[1] = 0x55;
-  PutLE16(work + 2, static_cast<uint16_t>(n + 5));
-  PutLE32(work + 4, fromNAD);
-  PutLE32(work + 8, toNAD);
-  work[12] = direction;
-  work[13] = msgType;
-  work[14] = command;
-  if (n > 0) std::memcpy(work + 15, buffer, static_cast<size_t>(n));
-  PutLE16(work + 15 + n, passwordHash);
-  PutLE16(work + 17 + n, FrameChecksum(work, n + 17, 0));
-  std::memcpy(buffer, work, static_cast<size_t>(n + 19));
-  length = static_cast<uint16_t>(n + 19);
+  // The body: command code, parameters, password hash.
+  const int body = 1 + n + kPasswordHashSize;
+  work[0] = kStartMark0;
+  work[1] = kStartMark1;
+  PutLE16(work + kFrameLengthOffset, static_cast<uint16_t>(body + kFrameChecksumSize));
+  PutLE32(work + kFrameFromNADOffset, fromNAD);
+  PutLE32(work + kFrameToNADOffset, toNAD);
+  work[kFrameDirectionOffset] = direction;
+  work[kFrameTypeOffset] = msgType;
+  work[kRequestCommandOffset] = command;
+  if (n > 0) std::memcpy(work + kRequestParamsOffset, buffer, static_cast<size_t>(n));
+  PutLE16(work + kRequestParamsOffset + n, passwordHash);
+  const int covered = kFrameHeaderSize + body;
+  PutLE16(work + covered, FrameChecksum(work, covered, 0));
+  const int total = covered + kFrameChecksumSize;
+  std::memcpy(buffer, work, static_cast<size_t>(total));
+  length = static_cast<uint16_t>(total);
   return true;
 }
 
@@ -198,30 +198,31 @@ std::vector<uint8_t> BuildFrame(uint32_t fromNAD, uint32_t toNAD, uint8_t direct
                                 uint8_t msgType, const uint8_t* body, size_t bodyLength) {
   if (bodyLength > kMaxFrameLength - 2) return {};
   std::vector<uint8_t> frame(bodyLength + kFrameOverhead);
-  frame[0] = 0xAA;
-  frame[1] = 0x55;
-  PutLE16(frame.data() + 2, static_cast<uint16_t>(bodyLength + 2));
-  PutLE32(frame.data() + 4, fromNAD);
-  PutLE32(frame.data() + 8, toNAD);
-  frame[12] = direction;
-  frame[13] = msgType;
-  if (bodyLength > 0) std::memcpy(frame.data() + 14, body, bodyLength);
-  const int covered = static_cast<int>(bodyLength + 14);
+  frame[0] = kStartMark0;
+  frame[1] = kStartMark1;
+  PutLE16(frame.data() + kFrameLengthOffset,
+          static_cast<uint16_t>(bodyLength + kFrameChecksumSize));
+  PutLE32(frame.data() + kFrameFromNADOffset, fromNAD);
+  PutLE32(frame.data() + kFrameToNADOffset, toNAD);
+  frame[kFrameDirectionOffset] = direction;
+  frame[kFrameTypeOffset] = msgType;
+  if (bodyLength > 0) std::memcpy(frame.data() + kFrameBodyOffset, body, bodyLength);
+  const int covered = static_cast<int>(bodyLength + kFrameHeaderSize);
   PutLE16(frame.data() + covered, FrameChecksum(frame.data(), covered, 0));
   return frame;
 }
 
-bool DecodeFrame(std::string& recBuffer, std::string& frameText, uint32_t& fromNAD,
-                 uint32_t& toNAD, uint8_t& direction, uint8_t& msgType, std::string& bodyText) {
+bool DecodeFrame(std::string& recBuffer, std::string& frameText, uint32_t& fromNAD, uint32_t& toNAD,
+                 uint8_t& direction, uint8_t& msgType, std::string& bodyText) {
   const size_t total = CheckFrame(recBuffer, nullptr);
   if (total == 0) return false;
   const std::string_view text(recBuffer);
-  const size_t L = (total - 28) / 2;
-  fromNAD = TextLong(text, 4);
-  toNAD = TextLong(text, 8);
-  direction = static_cast<uint8_t>(TextByte(text, 12));
-  msgType = static_cast<uint8_t>(TextByte(text, 13));
-  bodyText.assign(recBuffer, 28, 2 * (L - 2));
+  const size_t L = (total - kHeaderText) / 2;
+  fromNAD = TextLong(text, kFrameFromNADOffset);
+  toNAD = TextLong(text, kFrameToNADOffset);
+  direction = static_cast<uint8_t>(TextByte(text, kFrameDirectionOffset));
+  msgType = static_cast<uint8_t>(TextByte(text, kFrameTypeOffset));
+  bodyText.assign(recBuffer, kHeaderText, 2 * (L - kFrameChecksumSize));
   frameText.assign(recBuffer, 0, total);
   recBuffer.erase(0, total);
   return true;

@@ -50,16 +50,102 @@ enum TQLinkCommand : uint8_t {
   cmdIEXMessages = 0x80,
 };
 
+// ---- the wire's layouts ---------------------------------------------------------------
+// Everything that reads or writes bytes of the wire, or of a controller's memory, takes
+// its offsets and numbers from here: the codec, the communicator, the simulated controller
+// and the tests, so that none of them can agree with a mistake of its own.
+
+// A frame: the start mark AA 55, its length L (2 bytes), the from and the to NAD (4 bytes
+// each), direction and message type (1 byte each), L - 2 body bytes, and the checksum of
+// everything before it (2 bytes). A request's body is its command code, its parameters
+// and the password hash (2 bytes).
+constexpr uint8_t kStartMark0 = 0xAA;
+constexpr uint8_t kStartMark1 = 0x55;
+constexpr int kFrameLengthOffset = 2;
+constexpr int kFrameFromNADOffset = 4;
+constexpr int kFrameToNADOffset = 8;
+constexpr int kFrameDirectionOffset = 12;
+constexpr int kFrameTypeOffset = 13;
+constexpr int kFrameBodyOffset = 14;
+constexpr int kFrameHeaderSize = 14;  // start mark to message type
+constexpr int kFrameChecksumSize = 2;
+constexpr int kRequestCommandOffset = kFrameBodyOffset;
+constexpr int kRequestParamsOffset = kFrameBodyOffset + 1;
+constexpr int kPasswordHashSize = 2;
+
+// Numbers travel little-endian, on the wire and in the controllers' memory.
+inline uint16_t GetLE16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline uint32_t GetLE32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline void PutLE16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void PutLE32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+// To any byte container: a vector of bytes, or a string used as one.
+template <typename TBytes>
+void AppendLE16(TBytes& out, uint16_t v) {
+  out.push_back(static_cast<typename TBytes::value_type>(v & 0xFF));
+  out.push_back(static_cast<typename TBytes::value_type>(v >> 8));
+}
+template <typename TBytes>
+void AppendLE32(TBytes& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<typename TBytes::value_type>(v >> (8 * i)));
+}
+
+// Code memory is addressed in blocks; a code request names a block and reads from its
+// start. Data memory is addressed by 16-bit byte addresses.
+constexpr int kCodeBlockSize = 256;
+constexpr uint32_t kDataMemorySize = 0x10000;
+// The program's header, at a fixed place in code memory; valid when its first word is 0
+// and the second the magic number. The short form is its first 16 bytes.
+constexpr int32_t kCodeHeaderAddress = 0x20000;
+constexpr uint16_t kCodeHeaderMagic = 0xCEB5;
+constexpr int kCodeHeaderSize = 114;
+constexpr int kCodeHeaderShortSize = 16;
+constexpr int kCodeHeaderEmptyOffset = 0;
+constexpr int kCodeHeaderMagicOffset = 2;
+constexpr int kCodeHeaderCrcOffset = 4;
+constexpr int kCodeHeaderCodeCrcOffset = 6;
+constexpr int kCodeHeaderAllocCrcOffset = 8;
+constexpr int kCodeHeaderTransferDateOffset = 12;
+constexpr int kCodeHeaderTotalSizeOffset = 16;
+constexpr int kCodeHeaderTasksOffset = 18;
+constexpr int kCodeHeaderSocketsOffset = 22;
+constexpr int kCodeHeaderEthSocketsOffset = 30;
+constexpr int kCodeHeaderScanOverrunOffset = 56;
+constexpr int kCodeHeaderFileAddressOffset = 64;
+constexpr int kCodeHeaderFileCountOffset = 68;
+constexpr int kCodeHeaderCom1BaudOffset = 72;
+constexpr int kCodeHeaderCom1DataOffset = 74;
+constexpr int kCodeHeaderPasswordLevelOffset = 110;
+constexpr int kCodeHeaderPasswordHashOffset = 112;
+// The file directory: file count entries from the header's file address on. Only the
+// first name-length bytes of a name count.
+constexpr int kFileEntrySize = 46;
+constexpr int kFileEntryNameSize = 32;
+constexpr int kFileEntryNameLengthOffset = 32;
+constexpr int kFileEntryAddressOffset = 34;
+constexpr int kFileEntrySizeOffset = 38;
+
+// Header bytes (start mark to message type) plus checksum: a frame is L + 14 bytes.
+constexpr int kFrameOverhead = kFrameHeaderSize + kFrameChecksumSize;
+// A request adds its command code and the password hash to its parameters.
+constexpr int kRequestOverhead = kFrameOverhead + 1 + kPasswordHashSize;
 // Size of the area a request frame is built in; command buffers have this size.
 constexpr int kFrameBufferSize = 1040;
 // Largest parameter block EncodeFrame takes: the frame (n + 19 bytes) must fit the
 // 1040-byte area, so blocks of 1022 and 1023 bytes are refused like longer ones.
-constexpr int kMaxParameterBytes = kFrameBufferSize - 19;
+constexpr int kMaxParameterBytes = kFrameBufferSize - kRequestOverhead;
 // The decoder accepts L from 2 to 1024.
 constexpr int kMinFrameLength = 2;
 constexpr int kMaxFrameLength = 1024;
-// Header bytes (start mark to message type) plus checksum: a frame is L + 14 bytes.
-constexpr int kFrameOverhead = 16;
 
 // Name of a direction code ("md_ACK"), or "md_<n>" for a value outside the table.
 std::string MessageDirectionName(uint8_t direction);

@@ -22,35 +22,11 @@ constexpr uint32_t kCodeMinSize = 0x40000;
 constexpr uint32_t kDirAddress = 0x20100;
 constexpr uint32_t kProgramAddress = 0x20400;
 constexpr uint32_t kProgramSize = 1024;
-constexpr uint16_t kHeaderMagic = 0xCEB5;
-constexpr uint32_t kPasswordHashField = kCodeHeaderAddress + 112;
-constexpr uint32_t kTransferDateField = kCodeHeaderAddress + 12;
+constexpr uint32_t kPasswordHashField = kCodeHeaderAddress + kCodeHeaderPasswordHashOffset;
+constexpr uint32_t kTransferDateField = kCodeHeaderAddress + kCodeHeaderTransferDateOffset;
 // Header, directory, program and a small archive share one code page.
 constexpr uint32_t kCodePageSize = 4096;
 constexpr uint32_t kDataPageSize = 1024;
-
-uint32_t Get16(const uint8_t* p) {
-  return p[0] | (p[1] << 8);
-}
-uint32_t Get32(const uint8_t* p) {
-  return Get16(p) | (Get16(p + 2) << 16);
-}
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = v & 0xFF;
-  p[1] = (v >> 8) & 0xFF;
-}
-void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, v & 0xFFFF);
-  Put16(p + 2, v >> 16);
-}
-void Append16(std::vector<uint8_t>& out, uint32_t v) {
-  out.push_back(v & 0xFF);
-  out.push_back((v >> 8) & 0xFF);
-}
-void Append32(std::vector<uint8_t>& out, uint32_t v) {
-  Append16(out, v & 0xFFFF);
-  Append16(out, v >> 16);
-}
 
 int32_t DosDateTime(time_t t) {
   tm lt{};
@@ -64,7 +40,8 @@ int32_t DosDateTime(time_t t) {
 bool HeaderValid(const TSimMemory& code) {
   uint8_t h[4];
   code.Read(kCodeHeaderAddress, 4, h);
-  return Get16(h) == 0 && Get16(h + 2) == kHeaderMagic;
+  return GetLE16(h + kCodeHeaderEmptyOffset) == 0 &&
+         GetLE16(h + kCodeHeaderMagicOffset) == kCodeHeaderMagic;
 }
 
 // Stand-in for compiled code: only its size and that it is not blank matter.
@@ -82,30 +59,27 @@ uint32_t AlignUp(uint32_t v, uint32_t to) {
   return (v + to - 1) / to * to;
 }
 
-// The frame's layout: start mark, length L (body + 2), from and to NAD, direction, type,
-// then L - 2 body bytes and the checksum over everything before it.
-constexpr size_t kFrameHeaderBytes = 14;
-constexpr size_t kFrameOverheadBytes = kFrameHeaderBytes + 2;
-
 // The size of the whole, intact frame that `p` begins with; 0 when none does. Checked as
 // the codec's decoder checks frames, on the bytes themselves.
 size_t FrameLengthAt(const uint8_t* p, size_t n) {
-  if (n < kFrameHeaderBytes || p[0] != 0xAA || p[1] != 0x55) return 0;
-  const size_t L = Get16(p + 2);
+  if (n < static_cast<size_t>(kFrameHeaderSize) || p[0] != kStartMark0 || p[1] != kStartMark1)
+    return 0;
+  const size_t L = GetLE16(p + kFrameLengthOffset);
   if (L < static_cast<size_t>(kMinFrameLength) || L > static_cast<size_t>(kMaxFrameLength))
     return 0;
-  const size_t total = L + kFrameHeaderBytes;
+  const size_t total = L + kFrameHeaderSize;
   if (n < total) return 0;
-  const int covered = static_cast<int>(L + 12);
-  return FrameChecksum(p, covered, 0) == Get16(p + covered) ? total : 0;
+  const int covered = static_cast<int>(total) - kFrameChecksumSize;
+  return FrameChecksum(p, covered, 0) == GetLE16(p + covered) ? total : 0;
 }
 
 void PutDirEntry(uint8_t* p, const std::string& name, uint32_t address, uint32_t size) {
-  std::memset(p, 0, kDirEntrySize);
-  std::memcpy(p, name.data(), std::min<size_t>(name.size(), 32));
-  Put16(p + 32, static_cast<uint32_t>(std::min<size_t>(name.size(), 32)));
-  Put32(p + 34, address);
-  Put32(p + 38, size);
+  const size_t length = std::min<size_t>(name.size(), kFileEntryNameSize);
+  std::memset(p, 0, kFileEntrySize);
+  std::memcpy(p, name.data(), length);
+  PutLE16(p + kFileEntryNameLengthOffset, static_cast<uint16_t>(length));
+  PutLE32(p + kFileEntryAddressOffset, address);
+  PutLE32(p + kFileEntrySizeOffset, size);
 }
 
 }  // namespace
@@ -133,7 +107,7 @@ void TSimController::SetPassword(const std::string& password) {
   fPasswordCRC = PasswordHashUtf8(password);
   if (HeaderValid(fCode)) {
     uint8_t field[2];
-    Put16(field, fPasswordCRC);
+    PutLE16(field, fPasswordCRC);
     fCode.Write(kPasswordHashField, field, 2);
   }
 }
@@ -272,42 +246,48 @@ void TSimController::BuildCodeMemory() {
   fCode.Write(kProgramAddress, program.data(), static_cast<uint32_t>(program.size()));
   fCode.Write(zipAddress, zip.data(), static_cast<uint32_t>(zip.size()));
 
-  Put16(header + 2, kHeaderMagic);
-  Put16(header + 6, FrameChecksum(program.data(), static_cast<int>(program.size()), 0));
-  Put16(header + 8, FrameChecksum(reinterpret_cast<const uint8_t*>(fAlcText.data()),
-                                  static_cast<int>(std::min<size_t>(fAlcText.size(), 1 << 30)), 0));
-  Put32(header + 12, static_cast<uint32_t>(date));
-  Put16(header + 16, (kProgramSize + static_cast<uint32_t>(zip.size())) & 0xFFFF);
-  Put16(header + 18, 1);   // tasks
-  Put16(header + 22, 2);   // sockets
-  Put16(header + 30, 2);   // ethernet sockets
-  Put16(header + 56, 10);  // scan overrun limit, ms
-  Put32(header + 64, kDirAddress);
-  Put16(header + 68, fileCount);
-  Put16(header + 72, 9600);  // com1 baud rate
-  Put16(header + 74, 8);     // com1 data bits
-  Put16(header + 110, fPasswordCRC != 0 ? 1 : 0);
-  Put16(header + 112, fPasswordCRC);
-  Put16(header + 4, FrameChecksum(header + 6, kCodeHeaderSize - 6, 0));
+  PutLE16(header + kCodeHeaderMagicOffset, kCodeHeaderMagic);
+  PutLE16(header + kCodeHeaderCodeCrcOffset,
+          FrameChecksum(program.data(), static_cast<int>(program.size()), 0));
+  PutLE16(header + kCodeHeaderAllocCrcOffset,
+          FrameChecksum(reinterpret_cast<const uint8_t*>(fAlcText.data()),
+                        static_cast<int>(std::min<size_t>(fAlcText.size(), 1 << 30)), 0));
+  PutLE32(header + kCodeHeaderTransferDateOffset, static_cast<uint32_t>(date));
+  PutLE16(header + kCodeHeaderTotalSizeOffset,
+          static_cast<uint16_t>((kProgramSize + zip.size()) & 0xFFFF));
+  PutLE16(header + kCodeHeaderTasksOffset, 1);
+  PutLE16(header + kCodeHeaderSocketsOffset, 2);
+  PutLE16(header + kCodeHeaderEthSocketsOffset, 2);
+  PutLE16(header + kCodeHeaderScanOverrunOffset, 10);  // ms
+  PutLE32(header + kCodeHeaderFileAddressOffset, kDirAddress);
+  PutLE16(header + kCodeHeaderFileCountOffset, static_cast<uint16_t>(fileCount));
+  PutLE16(header + kCodeHeaderCom1BaudOffset, 9600);
+  PutLE16(header + kCodeHeaderCom1DataOffset, 8);
+  PutLE16(header + kCodeHeaderPasswordLevelOffset, fPasswordCRC != 0 ? 1 : 0);
+  PutLE16(header + kCodeHeaderPasswordHashOffset, fPasswordCRC);
+  // The header's own checksum covers what follows it.
+  const int checked = kCodeHeaderCrcOffset + 2;
+  PutLE16(header + kCodeHeaderCrcOffset,
+          FrameChecksum(header + checked, kCodeHeaderSize - checked, 0));
   fCode.Write(kCodeHeaderAddress, header, kCodeHeaderSize);
 
-  uint8_t dir[2 * kDirEntrySize];
+  uint8_t dir[2 * kFileEntrySize];
   PutDirEntry(dir, "program.bin", kProgramAddress, kProgramSize);
   if (!fWithoutAlc)
-    PutDirEntry(dir + kDirEntrySize, "alc.zip", zipAddress, static_cast<uint32_t>(zip.size()));
-  fCode.Write(kDirAddress, dir, fileCount * kDirEntrySize);
+    PutDirEntry(dir + kFileEntrySize, "alc.zip", zipAddress, static_cast<uint32_t>(zip.size()));
+  fCode.Write(kDirAddress, dir, fileCount * kFileEntrySize);
 }
 
 uint32_t TSimController::CodeWord(uint32_t address) const {
   uint8_t b[2];
   fCode.Read(address, 2, b);
-  return Get16(b);
+  return GetLE16(b);
 }
 
 uint32_t TSimController::CodeLong(uint32_t address) const {
   uint8_t b[4];
   fCode.Read(address, 4, b);
-  return Get32(b);
+  return GetLE32(b);
 }
 
 // ---- variables ----------------------------------------------------------------------
@@ -522,22 +502,22 @@ TSimReply TSimController::HandleDatagram(const uint8_t* data, size_t size,
     if (length == 0) break;
     const uint8_t* frame = data + at;
     at += length;
-    const uint32_t to = Get32(frame + 8);
+    const uint32_t to = GetLE32(frame + kFrameToNADOffset);
     const uint8_t direction = frame[12], type = frame[13];
     if (to != fNAD && to != 0) continue;
     if (direction != md_REQ || type != mt_COMMAND) continue;
     // The body: command, parameters, password hash.
-    const uint8_t* body = frame + kFrameHeaderBytes;
-    const size_t count = length - kFrameOverheadBytes;
+    const uint8_t* body = frame + kFrameBodyOffset;
+    const size_t count = length - kFrameOverhead;
     if (count < 3) continue;
     TSimRequest req;
-    req.FromNAD = Get32(frame + 4);
+    req.FromNAD = GetLE32(frame + kFrameFromNADOffset);
     req.ToNAD = to;
     req.Direction = direction;
     req.Type = type;
     req.Command = body[0];
     req.Params.assign(body + 1, body + count - 2);
-    req.PasswordHash = static_cast<uint16_t>(Get16(body + count - 2));
+    req.PasswordHash = GetLE16(body + count - kPasswordHashSize);
     req.Broadcast = broadcast;
     req.PeerIP = peerIP;
     req.PeerPort = peerPort;
@@ -629,7 +609,7 @@ std::vector<uint8_t> TSimController::Execute(const TSimRequest& req, uint8_t& di
       fSysStatus = ssKernel;
       return out;
     case cmdPing:
-      Append16(out, fPasswordCRC);
+      AppendLE16(out, fPasswordCRC);
       return out;
     case cmdReadStatus:
       out.push_back(fSysStatus);
@@ -637,27 +617,27 @@ std::vector<uint8_t> TSimController::Execute(const TSimRequest& req, uint8_t& di
                                         : (inKernel && fRunning ? psRun : psStop));
       return out;
     case cmdReadLoaderHeader:
-      Append16(out, 1);  // version
-      Append16(out, 4);
-      Append16(out, 2);  // model
-      Append16(out, 0);
-      Append32(out, 0x5A210000);  // build date, MS-DOS format
-      Append32(out, 100000 + fNAD);
+      AppendLE16(out, 1);  // version
+      AppendLE16(out, 4);
+      AppendLE16(out, 2);  // model
+      AppendLE16(out, 0);
+      AppendLE32(out, 0x5A210000);  // build date, MS-DOS format
+      AppendLE32(out, 100000 + fNAD);
       return out;
     case cmdReadKernelHeader: {
       if (!inKernel) return bad(md_NOKERN);
-      Append16(out, 3);  // version
-      Append16(out, 12);
-      Append16(out, kHeaderMagic);
-      Append16(out, 0x4B1D);      // crc
-      Append32(out, 0x5A4C6000);  // build date, MS-DOS format
-      Append32(out, HeaderValid(fCode) ? CodeLong(kTransferDateField) : 0);
-      Append16(out, 2);       // model
-      Append16(out, 0x8000);  // kernel size
-      Append16(out, 7);       // release
-      Append16(out, 0);       // IEX speed
-      Append16(out, 0);
-      Append32(out, fNAD);  // NAD alias
+      AppendLE16(out, 3);  // version
+      AppendLE16(out, 12);
+      AppendLE16(out, kCodeHeaderMagic);
+      AppendLE16(out, 0x4B1D);      // crc
+      AppendLE32(out, 0x5A4C6000);  // build date, MS-DOS format
+      AppendLE32(out, HeaderValid(fCode) ? CodeLong(kTransferDateField) : 0);
+      AppendLE16(out, 2);       // model
+      AppendLE16(out, 0x8000);  // kernel size
+      AppendLE16(out, 7);       // release
+      AppendLE16(out, 0);       // IEX speed
+      AppendLE16(out, 0);
+      AppendLE32(out, fNAD);  // NAD alias
       in_addr ip{}, mask{};
       inet_pton(AF_INET, fIP.c_str(), &ip);
       inet_pton(AF_INET, "255.0.0.0", &mask);
@@ -665,8 +645,8 @@ std::vector<uint8_t> TSimController::Execute(const TSimRequest& req, uint8_t& di
       out.insert(out.end(), reinterpret_cast<uint8_t*>(&ip), reinterpret_cast<uint8_t*>(&ip) + 4);
       out.insert(out.end(), reinterpret_cast<uint8_t*>(&mask),
                  reinterpret_cast<uint8_t*>(&mask) + 4);
-      Append32(out, 0);  // gateway
-      Append32(out, 0);  // DNS server
+      AppendLE32(out, 0);  // gateway
+      AppendLE32(out, 0);  // DNS server
       return out;
     }
     case cmdFlashInit:
@@ -678,13 +658,13 @@ std::vector<uint8_t> TSimController::Execute(const TSimRequest& req, uint8_t& di
       return out;
     case cmdReadCode: {
       if (p.size() != 4) return bad(md_BADPARA);
-      const uint32_t start = Get16(p.data()) * 256, count = Get16(p.data() + 2);
+      const uint32_t start = GetLE16(p.data()) * kCodeBlockSize, count = GetLE16(p.data() + 2);
       if (count > kMaxBody || start + count > fCode.Size()) return bad(md_BADPARA);
       return fCode.Read(start, count);
     }
     case cmdWriteCode: {
       if (p.size() < 4) return bad(md_BADPARA);
-      const uint32_t start = Get16(p.data()) * 256, count = Get16(p.data() + 2);
+      const uint32_t start = GetLE16(p.data()) * kCodeBlockSize, count = GetLE16(p.data() + 2);
       if (count != p.size() - 4 || start + count > fCode.Size()) return bad(md_BADPARA);
       fCode.Write(start, p.data() + 4, count);
       return out;
@@ -695,13 +675,13 @@ std::vector<uint8_t> TSimController::Execute(const TSimRequest& req, uint8_t& di
       return out;
     case cmdReadData: {
       if (p.size() != 4) return bad(md_BADPARA);
-      const uint32_t start = Get16(p.data()), count = Get16(p.data() + 2);
+      const uint32_t start = GetLE16(p.data()), count = GetLE16(p.data() + 2);
       if (count > kMaxBody || start + count > kDataMemorySize) return bad(md_BADPARA);
       return fData.Read(start, count);
     }
     case cmdWriteData: {
       if (p.size() < 4) return bad(md_BADPARA);
-      const uint32_t start = Get16(p.data()), count = Get16(p.data() + 2);
+      const uint32_t start = GetLE16(p.data()), count = GetLE16(p.data() + 2);
       if (count != p.size() - 4 || start + count > kDataMemorySize) return bad(md_BADPARA);
       fData.Write(start, p.data() + 4, count);
       AfterWrite();
@@ -711,7 +691,7 @@ std::vector<uint8_t> TSimController::Execute(const TSimRequest& req, uint8_t& di
     case cmdWriteRandom: {
       if (!inKernel) return bad(md_NOKERN);
       if (p.size() < 6) return bad(md_BADPARA);
-      const size_t c1 = Get16(p.data()), c2 = Get16(p.data() + 2), c4 = Get16(p.data() + 4);
+      const size_t c1 = GetLE16(p.data()), c2 = GetLE16(p.data() + 2), c4 = GetLE16(p.data() + 4);
       const size_t n = c1 + c2 + c4;
       const size_t valueBytes = c1 + 2 * c2 + 4 * c4;
       const bool write = req.Command == cmdWriteRandom;
@@ -719,10 +699,11 @@ std::vector<uint8_t> TSimController::Execute(const TSimRequest& req, uint8_t& di
       if (!write && valueBytes > kMaxBody) return bad(md_BADPARA);
       auto width = [&](size_t i) { return i < c1 ? 1 : (i < c1 + c2 ? 2 : 4); };
       for (size_t i = 0; i < n; ++i)
-        if (Get16(p.data() + 6 + 2 * i) + width(i) > kDataMemorySize) return bad(md_BADPARA);
+        if (GetLE16(p.data() + 6 + 2 * i) + static_cast<uint32_t>(width(i)) > kDataMemorySize)
+          return bad(md_BADPARA);
       const uint8_t* value = p.data() + 6 + 2 * n;
       for (size_t i = 0; i < n; ++i) {
-        const uint32_t address = Get16(p.data() + 6 + 2 * i);
+        const uint32_t address = GetLE16(p.data() + 6 + 2 * i);
         const int w = width(i);
         if (write) {
           fData.Write(address, value, static_cast<uint32_t>(w));
@@ -748,7 +729,7 @@ std::vector<uint8_t> TSimController::Execute(const TSimRequest& req, uint8_t& di
       fRunning = false;
       return out;
     case cmdIEXMessages:
-      if (p.size() < 2 || Get16(p.data()) != p.size() - 2) return bad(md_BADPARA);
+      if (p.size() < 2 || GetLE16(p.data()) != p.size() - 2) return bad(md_BADPARA);
       return p;
     default:
       return bad(md_BADCMD);

@@ -67,11 +67,6 @@ enum TSimPlcStatus : uint8_t {
   psNoValidProgram = 3,
 };
 
-// Where the controller keeps things.
-constexpr uint32_t kCodeHeaderAddress = 0x20000;
-constexpr int kCodeHeaderSize = 114;
-constexpr int kDirEntrySize = 46;
-constexpr uint32_t kDataMemorySize = 0x10000;
 // The unlock value that must accompany an EEPROM store request.
 constexpr uint16_t kEepromWriteMagic = 52917;
 

@@ -4,33 +4,24 @@
 
 #include <stdexcept>
 
+#include "protocol/uQLink.h"
+
 namespace sim {
 
 namespace {
 
-void Put16(std::vector<uint8_t>& out, uint32_t v) {
-  out.push_back(v & 0xFF);
-  out.push_back((v >> 8) & 0xFF);
-}
-
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
-
 // The 26 bytes a local header and a central directory entry share.
 void PutCommonHeader(std::vector<uint8_t>& out, uint32_t dosDateTime, uint32_t crc,
                      uint32_t compressed, uint32_t uncompressed, size_t nameLength) {
-  Put16(out, 20);  // version needed: deflate
-  Put16(out, 0);   // no flags: sizes and CRC are known up front
-  Put16(out, 8);   // deflate
-  Put16(out, dosDateTime & 0xFFFF);
-  Put16(out, dosDateTime >> 16);
-  Put32(out, crc);
-  Put32(out, compressed);
-  Put32(out, uncompressed);
-  Put16(out, static_cast<uint32_t>(nameLength));
-  Put16(out, 0);  // no extra field
+  AppendLE16(out, 20);           // version needed: deflate
+  AppendLE16(out, 0);            // no flags: sizes and CRC are known up front
+  AppendLE16(out, 8);            // deflate
+  AppendLE32(out, dosDateTime);  // time, then date
+  AppendLE32(out, crc);
+  AppendLE32(out, compressed);
+  AppendLE32(out, uncompressed);
+  AppendLE16(out, static_cast<uint16_t>(nameLength));
+  AppendLE16(out, 0);  // no extra field
 }
 
 }  // namespace
@@ -60,31 +51,31 @@ std::vector<uint8_t> MakeZip(const std::string& name, const std::string& data,
   const auto usize = static_cast<uint32_t>(data.size());
 
   std::vector<uint8_t> zip;
-  Put32(zip, 0x04034B50);
+  AppendLE32(zip, 0x04034B50);
   PutCommonHeader(zip, dosDateTime, crc, csize, usize, name.size());
   zip.insert(zip.end(), name.begin(), name.end());
   zip.insert(zip.end(), packed.begin(), packed.end());
 
   const auto centralStart = static_cast<uint32_t>(zip.size());
-  Put32(zip, 0x02014B50);
-  Put16(zip, 20);  // made by: MS-DOS attributes, version 2.0
+  AppendLE32(zip, 0x02014B50);
+  AppendLE16(zip, 20);  // made by: MS-DOS attributes, version 2.0
   PutCommonHeader(zip, dosDateTime, crc, csize, usize, name.size());
-  Put16(zip, 0);     // comment length
-  Put16(zip, 0);     // disk
-  Put16(zip, 1);     // internal attributes: text
-  Put32(zip, 0x20);  // external attributes: archive bit
-  Put32(zip, 0);     // the local header is at the start
+  AppendLE16(zip, 0);     // comment length
+  AppendLE16(zip, 0);     // disk
+  AppendLE16(zip, 1);     // internal attributes: text
+  AppendLE32(zip, 0x20);  // external attributes: archive bit
+  AppendLE32(zip, 0);     // the local header is at the start
   zip.insert(zip.end(), name.begin(), name.end());
   const auto centralSize = static_cast<uint32_t>(zip.size()) - centralStart;
 
-  Put32(zip, 0x06054B50);
-  Put16(zip, 0);
-  Put16(zip, 0);
-  Put16(zip, 1);
-  Put16(zip, 1);
-  Put32(zip, centralSize);
-  Put32(zip, centralStart);
-  Put16(zip, 0);
+  AppendLE32(zip, 0x06054B50);
+  AppendLE16(zip, 0);
+  AppendLE16(zip, 0);
+  AppendLE16(zip, 1);
+  AppendLE16(zip, 1);
+  AppendLE32(zip, centralSize);
+  AppendLE32(zip, centralStart);
+  AppendLE16(zip, 0);
   return zip;
 }
 

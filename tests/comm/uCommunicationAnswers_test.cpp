@@ -23,16 +23,6 @@ namespace {
 
 constexpr uint32_t kNAD = 10;
 
-void Put16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  b.at(at) = static_cast<uint8_t>(v & 0xFF);
-  b.at(at + 1) = static_cast<uint8_t>((v >> 8) & 0xFF);
-}
-
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  Put16(b, at, v & 0xFFFF);
-  Put16(b, at + 2, v >> 16);
-}
-
 // One request as the scripted controller saw it.
 struct TSeen {
   std::string Host;
@@ -83,8 +73,8 @@ class ScriptedTest : public ::testing::Test {
       return {Reply(kNAD, md_ACK, it->second)};
     }
     if (seen.Command == 0x21 && seen.Params.size() == 4) {
-      const size_t start = (seen.Params[0] | (seen.Params[1] << 8)) * 256u;
-      const size_t count = seen.Params[2] | (seen.Params[3] << 8);
+      const size_t start = GetLE16(seen.Params.data()) * size_t{kCodeBlockSize};
+      const size_t count = GetLE16(seen.Params.data() + 2);
       if (start + count > code.size()) return {Reply(kNAD, md_BADPARA, {})};
       return {Reply(kNAD, md_ACK,
                     std::vector<uint8_t>(code.begin() + start, code.begin() + start + count))};
@@ -401,19 +391,22 @@ std::vector<uint8_t> CodeImage(const std::vector<TEntry>& entries, int fileCount
   // repeat, since the second answer looks like a copy of the first.
   std::vector<uint8_t> code(0x30000);
   for (size_t a = 0; a < code.size(); ++a) code[a] = static_cast<uint8_t>(a ^ (a >> 8) ^ (a >> 16));
-  std::fill(code.begin() + 0x20000, code.begin() + 0x20000 + 114, 0);
-  Put16(code, 0x20002, kCodeHeaderMagic);
-  Put32(code, 0x2000C, 0x5A4C6000);  // transfer date
-  Put32(code, 0x20040, kDirAddress);
-  Put16(code, 0x20044, fileCount < 0 ? static_cast<uint32_t>(entries.size()) : fileCount);
+  uint8_t* header = code.data() + kCodeHeaderAddress;
+  std::fill(header, header + kCodeHeaderSize, 0);
+  PutLE16(header + kCodeHeaderMagicOffset, kCodeHeaderMagic);
+  PutLE32(header + kCodeHeaderTransferDateOffset, 0x5A4C6000);
+  PutLE32(header + kCodeHeaderFileAddressOffset, kDirAddress);
+  PutLE16(header + kCodeHeaderFileCountOffset,
+          static_cast<uint16_t>(fileCount < 0 ? entries.size() : fileCount));
   for (size_t i = 0; i < entries.size(); ++i) {
     const size_t at = kDirAddress + i * kFileEntrySize;
     std::fill(code.begin() + at, code.begin() + at + kFileEntrySize, 0);
     std::memcpy(code.data() + at, entries[i].name.data(),
-                std::min<size_t>(entries[i].name.size(), 32));
-    Put16(code, at + 32, static_cast<uint32_t>(entries[i].nameLength));
-    Put32(code, at + 34, static_cast<uint32_t>(entries[i].address));
-    Put32(code, at + 38, static_cast<uint32_t>(entries[i].size));
+                std::min<size_t>(entries[i].name.size(), kFileEntryNameSize));
+    PutLE16(code.data() + at + kFileEntryNameLengthOffset,
+            static_cast<uint16_t>(entries[i].nameLength));
+    PutLE32(code.data() + at + kFileEntryAddressOffset, static_cast<uint32_t>(entries[i].address));
+    PutLE32(code.data() + at + kFileEntrySizeOffset, static_cast<uint32_t>(entries[i].size));
   }
   // Distinct contents at each place a file may lie.
   for (uint32_t a = 0x24000; a < 0x2C000; ++a) code[a] = static_cast<uint8_t>(a * 13 + (a >> 8));

@@ -23,7 +23,8 @@ constexpr uint32_t kNAD = 10;
 constexpr int kWaitTime = 1000;
 
 uint16_t U16(const std::vector<uint8_t>& p, size_t at) {
-  return static_cast<uint16_t>(p.at(at) | (p.at(at + 1) << 8));
+  (void)p.at(at + 1);  // within the parameters
+  return GetLE16(p.data() + at);
 }
 
 // (block or address, count) of a memory request.
@@ -353,9 +354,9 @@ TEST_F(SimTest, ReadCodeToStreamCutsAtBlockBoundaries) {
     uint32_t chunks;
   };
   const Case cases[] = {
-      {"header", 0x20000, 114, {{512, 114}}, 1},
+      {"header", kCodeHeaderAddress, kCodeHeaderSize, {{512, 114}}, 1},
       {"across two blocks", 0x20010, 300, {{512, 256}, {513, 60}}, 2},
-      {"ends on a block boundary", 0x20000, 256, {{512, 256}}, 2},
+      {"ends on a block boundary", kCodeHeaderAddress, 256, {{512, 256}}, 2},
       {"inside one block", 0x20020, 16, {{512, 48}}, 1},
       {"three blocks", 0x200F0, 300, {{512, 256}, {513, 256}, {514, 28}}, 3},
   };
@@ -418,7 +419,7 @@ TEST_F(SimTest, EmptyStreamIsSentWithoutARequest) {
   EXPECT_TRUE(Ctl().Requests().empty());
   EXPECT_FALSE(comm.SendDataStream(0x2000, nullptr));
   EXPECT_FALSE(comm.ReadDataToStream(0x2000, 10, nullptr));
-  EXPECT_FALSE(comm.ReadCodeToStream(0x20000, 10, nullptr));
+  EXPECT_FALSE(comm.ReadCodeToStream(kCodeHeaderAddress, 10, nullptr));
 }
 
 TEST_F(SimTest, CancelEndsATransferAfterTheCurrentChunk) {
@@ -461,7 +462,9 @@ TEST_F(SimTest, CodeHeaderIsReadFromBlock512) {
   ASSERT_TRUE(comm.ReadCodeHeader(head));
   ASSERT_TRUE(head);
   EXPECT_EQ(Locations(0x21), (std::vector<TLocation>{{512, 114}}));
-  EXPECT_EQ(0, std::memcmp(head.get(), Ctl().ReadCodeMemory(0x20000, 114).data(), 114));
+  EXPECT_EQ(
+      0, std::memcmp(head.get(), Ctl().ReadCodeMemory(kCodeHeaderAddress, kCodeHeaderSize).data(),
+                     kCodeHeaderSize));
   EXPECT_TRUE(IsValidCodeHeader(head->empty, head->magic));
   EXPECT_EQ(+head->transfer_date, Ctl().TransferDate());
 

@@ -702,8 +702,8 @@ class InStep : public MemoryComm {
 
   // The answer a correct controller gives to a random read request.
   static std::vector<uint8_t> RandomReadAnswer(const std::vector<uint8_t>& request) {
-    const uint8_t* p = request.data() + 15;  // parameters after the command code
-    const auto u16 = [&](int at) { return static_cast<uint16_t>(p[at] | (p[at + 1] << 8)); };
+    const uint8_t* p = request.data() + kRequestParamsOffset;
+    const auto u16 = [&](int at) { return GetLE16(p + at); };
     const int counts[3] = {u16(0), u16(2), u16(4)};
     std::vector<uint8_t> body;
     int k = 0;
@@ -754,7 +754,7 @@ TEST_F(InStep, ACopyOfTheLastAnswerIsNotTakenForTheNextRequest) {
   script = {{kStatusAnswer}, {kStatusAnswer}};
   ASSERT_TRUE(ReadStatus());
   ExpectIntRead({kStatusAnswer});
-  EXPECT_EQ(sent.back().at(15), 1) << "one one-byte read added";
+  EXPECT_EQ(sent.back().at(kRequestParamsOffset), 1) << "one one-byte read added";
 
   // A code read cannot choose its length; the copy is known by its bytes.
   AnswerEveryRequestWith({kStatusAnswer});
@@ -788,7 +788,7 @@ TEST_F(InStep, LateAnswersToAnUnansweredRequestAreCountedNotTaken) {
   // Both answers arrive late, while the read waits; the read chose a length of its own.
   // (The PLC stopped in between: two equal answers would count as one and its copy.)
   ExpectIntRead({kStatusAnswer, Answer(md_ACK, {0x01, 0x00})});
-  EXPECT_EQ(sent.back().at(15), 1);
+  EXPECT_EQ(sent.back().at(kRequestParamsOffset), 1);
 
   // Counted, they may still be followed by copies: the next read keeps its length apart
   // from theirs, and goes out as the same request as the last read.

@@ -325,7 +325,7 @@ TEST_F(TarvoTest, BindingFollowsTheVariableListAndCopiesBackToTheFirstTag) {
   ASSERT_EQ(reads.size(), 1u);
   std::vector<uint16_t> requested;
   for (size_t i = 6; i + 1 < reads[0].Params.size(); i += 2)
-    requested.push_back(static_cast<uint16_t>(reads[0].Params[i] | (reads[0].Params[i + 1] << 8)));
+    requested.push_back(GetLE16(reads[0].Params.data() + i));
   EXPECT_EQ(requested, expected);
 
   const auto boundTo = [&](int t) { return vars.IndexOf(tags.Items(t)->TarvoVar()); };

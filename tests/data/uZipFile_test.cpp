@@ -186,10 +186,10 @@ std::vector<MemberCase> MemberCases() {
          m.UncompressedSize = &kZero;
          const std::string deflated = ziptest::Deflate(kAlcText);
          std::string descriptor;
-         ziptest::Put32(descriptor, 0x08074B50);
-         ziptest::Put32(descriptor, ziptest::Crc(kAlcText));
-         ziptest::Put32(descriptor, static_cast<uint32_t>(deflated.size()));
-         ziptest::Put32(descriptor, static_cast<uint32_t>(kAlcText.size()));
+         AppendLE32(descriptor, 0x08074B50);
+         AppendLE32(descriptor, ziptest::Crc(kAlcText));
+         AppendLE32(descriptor, static_cast<uint32_t>(deflated.size()));
+         AppendLE32(descriptor, static_cast<uint32_t>(kAlcText.size()));
          return ziptest::LocalEntry(m) + deflated + descriptor;
        },
        1, Outcome::kData, ""},

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/uQLink.h"
+
 namespace ziptest {
 
 inline std::string Deflate(const std::string& data) {
@@ -29,16 +31,6 @@ inline std::string Deflate(const std::string& data) {
 inline uint32_t Crc(const std::string& data) {
   return static_cast<uint32_t>(
       crc32(0L, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-}
-
-inline void Put16(std::string& s, uint32_t v) {
-  s += static_cast<char>(v & 0xFF);
-  s += static_cast<char>((v >> 8) & 0xFF);
-}
-
-inline void Put32(std::string& s, uint32_t v) {
-  Put16(s, v & 0xFFFF);
-  Put16(s, v >> 16);
 }
 
 // One member as it will be written. By default the content is deflated and the header's
@@ -63,21 +55,21 @@ struct Member {
 };
 
 inline void PutCommon(std::string& s, const Member& m, const std::string& payload) {
-  Put16(s, 20);
-  Put16(s, m.Flags);
-  Put16(s, m.Method);
-  Put32(s, 0x5A210000);  // a fixed time and date
-  Put32(s, m.Crc32 ? *m.Crc32 : Crc(m.Content));
-  Put32(s, m.CompressedSize ? *m.CompressedSize : static_cast<uint32_t>(payload.size()));
-  Put32(s, m.UncompressedSize ? *m.UncompressedSize : static_cast<uint32_t>(m.Content.size()));
-  Put16(s, static_cast<uint32_t>(m.Name.size()));
-  Put16(s, static_cast<uint32_t>(m.Extra.size()));
+  AppendLE16(s, 20);
+  AppendLE16(s, m.Flags);
+  AppendLE16(s, m.Method);
+  AppendLE32(s, 0x5A210000);  // a fixed time and date
+  AppendLE32(s, m.Crc32 ? *m.Crc32 : Crc(m.Content));
+  AppendLE32(s, m.CompressedSize ? *m.CompressedSize : static_cast<uint32_t>(payload.size()));
+  AppendLE32(s, m.UncompressedSize ? *m.UncompressedSize : static_cast<uint32_t>(m.Content.size()));
+  AppendLE16(s, static_cast<uint32_t>(m.Name.size()));
+  AppendLE16(s, static_cast<uint32_t>(m.Extra.size()));
 }
 
 inline std::string LocalEntry(const Member& m) {
   const std::string payload = m.Payload();
   std::string s;
-  Put32(s, 0x04034B50);
+  AppendLE32(s, 0x04034B50);
   PutCommon(s, m, payload);
   return s + m.Name + m.Extra + payload;
 }
@@ -85,28 +77,28 @@ inline std::string LocalEntry(const Member& m) {
 inline std::string CentralEntry(const Member& m, uint32_t localOffset) {
   const std::string payload = m.Payload();
   std::string s;
-  Put32(s, 0x02014B50);
-  Put16(s, 20);
+  AppendLE32(s, 0x02014B50);
+  AppendLE16(s, 20);
   PutCommon(s, m, payload);
-  Put16(s, 0);  // comment length
-  Put16(s, 0);
-  Put16(s, 0);
-  Put32(s, 0);
-  Put32(s, localOffset);
+  AppendLE16(s, 0);  // comment length
+  AppendLE16(s, 0);
+  AppendLE16(s, 0);
+  AppendLE32(s, 0);
+  AppendLE32(s, localOffset);
   return s + m.Name + m.Extra;
 }
 
 inline std::string EndRecord(uint16_t entries, uint32_t dirSize, uint32_t dirOffset,
                              const std::string& comment = "") {
   std::string s;
-  Put32(s, 0x06054B50);
-  Put16(s, 0);
-  Put16(s, 0);
-  Put16(s, entries);
-  Put16(s, entries);
-  Put32(s, dirSize);
-  Put32(s, dirOffset);
-  Put16(s, static_cast<uint32_t>(comment.size()));
+  AppendLE32(s, 0x06054B50);
+  AppendLE16(s, 0);
+  AppendLE16(s, 0);
+  AppendLE16(s, entries);
+  AppendLE16(s, entries);
+  AppendLE32(s, dirSize);
+  AppendLE32(s, dirOffset);
+  AppendLE16(s, static_cast<uint32_t>(comment.size()));
   return s + comment;
 }
 

@@ -35,19 +35,14 @@ struct TAnswer {
 // Waits are bounds on how long a lost answer may take to show, never a measurement.
 constexpr int kWaitMs = 3000;
 
-inline void Put16(std::vector<uint8_t>& v, uint32_t x) {
-  v.push_back(x & 0xFF);
-  v.push_back((x >> 8) & 0xFF);
-}
-inline void Put32(std::vector<uint8_t>& v, uint32_t x) {
-  Put16(v, x & 0xFFFF);
-  Put16(v, x >> 16);
-}
+// The little-endian numbers of a body, read by offset.
 inline uint32_t Get16(const std::vector<uint8_t>& v, size_t at) {
-  return v.at(at) | (v.at(at + 1) << 8);
+  (void)v.at(at + 1);  // within the body
+  return GetLE16(v.data() + at);
 }
 inline uint32_t Get32(const std::vector<uint8_t>& v, size_t at) {
-  return Get16(v, at) | (Get16(v, at + 2) << 16);
+  (void)v.at(at + 3);
+  return GetLE32(v.data() + at);
 }
 
 // A request frame as the tool builds it.

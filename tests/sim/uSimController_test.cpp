@@ -28,7 +28,7 @@ constexpr uint32_t kNAD = 10;
 
 std::vector<uint8_t> Params16(std::initializer_list<uint32_t> values) {
   std::vector<uint8_t> p;
-  for (uint32_t v : values) Put16(p, v);
+  for (uint32_t v : values) AppendLE16(p, v);
   return p;
 }
 
@@ -45,11 +45,11 @@ std::vector<uint8_t> RandomParams(const std::vector<TSlot>& slots, bool withValu
   for (int w : {1, 2, 4}) {
     uint32_t n = 0;
     for (const TSlot& s : slots) n += s.Width == w;
-    Put16(p, n);
+    AppendLE16(p, n);
   }
   for (int w : {1, 2, 4})
     for (const TSlot& s : slots)
-      if (s.Width == w) Put16(p, s.Address);
+      if (s.Width == w) AppendLE16(p, s.Address);
   if (withValues)
     for (int w : {1, 2, 4})
       for (const TSlot& s : slots)
@@ -222,7 +222,7 @@ TEST_F(SimControllerTest, HeadersHaveTheirSizesAndDescribeTheController) {
 
 TEST_F(SimControllerTest, IexMessagesAreEchoed) {
   std::vector<uint8_t> params;
-  Put16(params, 5);
+  AppendLE16(params, 5);
   for (uint8_t b : {1, 2, 3, 4, 5}) params.push_back(b);
   auto a = Call(cmdIEXMessages, params);
   ASSERT_TRUE(a);
@@ -245,7 +245,7 @@ TEST_F(SimControllerTest, MalformedParametersAreRefused) {
   std::vector<uint8_t> writeDataLong = Params16({0x100, 1});
   writeDataLong.insert(writeDataLong.end(), {1, 2});
   std::vector<uint8_t> bigRead = Params16({0, 0, 256});
-  for (int i = 0; i < 256; ++i) Put16(bigRead, 0x100);
+  for (int i = 0; i < 256; ++i) AppendLE16(bigRead, 0x100);
   const Case cases[] = {
       {"unknown command", 0x55, {}, md_BADCMD},
       {"unknown command 0x7F", 0x7F, {}, md_BADCMD},
@@ -270,7 +270,7 @@ TEST_F(SimControllerTest, MalformedParametersAreRefused) {
       {"IEX length beyond the bytes", cmdIEXMessages, iexShort, md_BADPARA},
       {"IEX without length", cmdIEXMessages, {7}, md_BADPARA},
   };
-  const auto before = Ctl().ReadDataMemory(0, sim::kDataMemorySize);
+  const auto before = Ctl().ReadDataMemory(0, kDataMemorySize);
   for (const Case& c : cases) {
     auto a = Call(c.command, c.params);
     ASSERT_TRUE(a) << c.what;
@@ -278,7 +278,7 @@ TEST_F(SimControllerTest, MalformedParametersAreRefused) {
     EXPECT_TRUE(a->Body.empty()) << c.what;
   }
   // Refused writes leave data memory alone (the clock and scan figures move on their own).
-  auto after = Ctl().ReadDataMemory(0, sim::kDataMemorySize);
+  auto after = Ctl().ReadDataMemory(0, kDataMemorySize);
   for (uint32_t a = 0x100; a < 0x200; ++a) EXPECT_EQ(after[a], before[a]) << a;
   EXPECT_TRUE(Ctl().HasProgram());
 }
@@ -419,10 +419,11 @@ struct TDirEntry {
 
 std::vector<TDirEntry> ParseDirectory(const std::vector<uint8_t>& dir) {
   std::vector<TDirEntry> entries;
-  for (size_t at = 0; at + sim::kDirEntrySize <= dir.size(); at += sim::kDirEntrySize) {
-    const uint32_t length = Get16(dir, at + 32);
+  for (size_t at = 0; at + kFileEntrySize <= dir.size(); at += kFileEntrySize) {
+    const uint32_t length = Get16(dir, at + kFileEntryNameLengthOffset);
     entries.push_back({std::string(dir.begin() + at, dir.begin() + at + std::min(length, 32u)),
-                       Get32(dir, at + 34), Get32(dir, at + 38)});
+                       Get32(dir, at + kFileEntryAddressOffset),
+                       Get32(dir, at + kFileEntrySizeOffset)});
   }
   return entries;
 }
@@ -458,11 +459,11 @@ std::string Unzip(const std::vector<uint8_t>& zip, std::string* name) {
 }
 
 TEST_F(SimControllerTest, CodeHeaderDirectoryAndAllocationArchive) {
-  const std::vector<uint8_t> header = ReadCode(sim::kCodeHeaderAddress, sim::kCodeHeaderSize);
+  const std::vector<uint8_t> header = ReadCode(kCodeHeaderAddress, kCodeHeaderSize);
   ASSERT_EQ(header.size(), 114u);
-  EXPECT_EQ(Get16(header, 0), 0u);
-  EXPECT_EQ(Get16(header, 2), 0xCEB5u);
-  const int32_t date = static_cast<int32_t>(Get32(header, 12));
+  EXPECT_EQ(Get16(header, kCodeHeaderEmptyOffset), 0u);
+  EXPECT_EQ(Get16(header, kCodeHeaderMagicOffset), kCodeHeaderMagic);
+  const int32_t date = static_cast<int32_t>(Get32(header, kCodeHeaderTransferDateOffset));
   EXPECT_EQ(date, Ctl().TransferDate());
   const time_t now = std::time(nullptr);
   tm lt{};
@@ -470,9 +471,10 @@ TEST_F(SimControllerTest, CodeHeaderDirectoryAndAllocationArchive) {
   EXPECT_EQ((static_cast<uint32_t>(date) >> 25) + 1980, static_cast<uint32_t>(lt.tm_year + 1900))
       << "the date is the MS-DOS form of the transfer time";
 
-  const uint32_t fileCount = Get16(header, 68);
+  const uint32_t fileCount = Get16(header, kCodeHeaderFileCountOffset);
   ASSERT_EQ(fileCount, 2u);
-  const auto entries = ParseDirectory(ReadCode(Get32(header, 64), fileCount * sim::kDirEntrySize));
+  const auto entries = ParseDirectory(
+      ReadCode(Get32(header, kCodeHeaderFileAddressOffset), fileCount * kFileEntrySize));
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].Name, "program.bin");
   EXPECT_EQ(entries[1].Name, "alc.zip");
@@ -505,8 +507,8 @@ TEST(SimProgramStates, HeaderAndDirectoryFollowTheOptions) {
     uint16_t magic;
     uint32_t files;
   } cases[] = {
-      {"default", false, false, 0xCEB5, 2},
-      {"without alc", false, true, 0xCEB5, 1},
+      {"default", false, false, kCodeHeaderMagic, 2},
+      {"without alc", false, true, kCodeHeaderMagic, 1},
       {"without program", true, false, 0, 0},
   };
   for (const Case& c : cases) {
@@ -520,14 +522,15 @@ TEST(SimProgramStates, HeaderAndDirectoryFollowTheOptions) {
     auto a = client.Call("127.0.0.10", host.Port(), 10, cmdReadCode, Params16({512, 114}));
     ASSERT_TRUE(a) << c.what;
     ASSERT_EQ(a->Body.size(), 114u) << c.what;
-    EXPECT_EQ(Get16(a->Body, 2), c.magic) << c.what;
+    EXPECT_EQ(Get16(a->Body, kCodeHeaderMagicOffset), c.magic) << c.what;
     if (!c.noProgram) {
-      EXPECT_EQ(Get16(a->Body, 68), c.files) << c.what;
-      auto dir = client.Call("127.0.0.10", host.Port(), 10, cmdReadCode,
-                             Params16({Get32(a->Body, 64) / 256, 256}));
+      EXPECT_EQ(Get16(a->Body, kCodeHeaderFileCountOffset), c.files) << c.what;
+      auto dir = client.Call(
+          "127.0.0.10", host.Port(), 10, cmdReadCode,
+          Params16({Get32(a->Body, kCodeHeaderFileAddressOffset) / kCodeBlockSize, 256}));
       ASSERT_TRUE(dir);
-      const auto entries = ParseDirectory(std::vector<uint8_t>(
-          dir->Body.begin(), dir->Body.begin() + c.files * sim::kDirEntrySize));
+      const auto entries = ParseDirectory(
+          std::vector<uint8_t>(dir->Body.begin(), dir->Body.begin() + c.files * kFileEntrySize));
       bool hasAlc = false;
       for (const auto& e : entries) hasAlc |= e.Name == "alc.zip";
       EXPECT_EQ(hasAlc, !c.noAlc) << c.what;
@@ -553,10 +556,12 @@ TEST_F(SimControllerTest, ReplacedProgramHasNewDateVariablesAndArchive) {
   Ctl().ReplaceProgram(vars);
 
   EXPECT_NE(Ctl().TransferDate(), oldDate);
-  const auto header = ReadCode(sim::kCodeHeaderAddress, sim::kCodeHeaderSize);
+  const auto header = ReadCode(kCodeHeaderAddress, kCodeHeaderSize);
   ASSERT_EQ(header.size(), 114u);
-  EXPECT_EQ(static_cast<int32_t>(Get32(header, 12)), Ctl().TransferDate());
-  const auto entries = ParseDirectory(ReadCode(Get32(header, 64), 2 * sim::kDirEntrySize));
+  EXPECT_EQ(static_cast<int32_t>(Get32(header, kCodeHeaderTransferDateOffset)),
+            Ctl().TransferDate());
+  const auto entries =
+      ParseDirectory(ReadCode(Get32(header, kCodeHeaderFileAddressOffset), 2 * kFileEntrySize));
   std::string member;
   const std::string text = Unzip(ReadCode(entries.at(1).Address, entries.at(1).Size), &member);
   EXPECT_NE(text, oldText);

@@ -20,18 +20,17 @@ constexpr uint8_t kPing = 0x10;
 constexpr uint8_t kReadRandom = 0x33;
 constexpr uint8_t kWriteRandom = 0x34;
 
-uint32_t Get16(const std::vector<uint8_t>& v, size_t at) {
-  return v.at(at) | (v.at(at + 1) << 8);
-}
-
 // The value a random-access write request carries for a data memory address.
 std::optional<uint32_t> WrittenValue(const sim::TSimRequest& request, uint16_t address) {
   const std::vector<uint8_t>& p = request.Params;
-  const size_t c1 = Get16(p, 0), c2 = Get16(p, 2), c4 = Get16(p, 4), n = c1 + c2 + c4;
+  if (p.size() < 6) return std::nullopt;
+  const size_t c1 = GetLE16(p.data()), c2 = GetLE16(p.data() + 2), c4 = GetLE16(p.data() + 4);
+  const size_t n = c1 + c2 + c4;
+  if (p.size() < 6 + 2 * n) return std::nullopt;
   size_t at = 6 + 2 * n;
   for (size_t i = 0; i < n; ++i) {
     const int width = i < c1 ? 1 : (i < c1 + c2 ? 2 : 4);
-    if (Get16(p, 6 + 2 * i) == address) {
+    if (GetLE16(p.data() + 6 + 2 * i) == address) {
       uint32_t value = 0;
       for (int b = 0; b < width; ++b) value |= static_cast<uint32_t>(p.at(at + b)) << (8 * b);
       return value;
