@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <system_error>
 #include <thread>
 
 #include "comm/uAdapterTable.h"
@@ -164,6 +165,18 @@ TCommunicator::~TCommunicator() {
   fUDPDriver.reset();
 }
 
+void TCommunicator::SetOnQLinkRead(TQLinkReadEvent e) {
+  auto handler = e ? std::make_shared<const TQLinkReadEvent>(std::move(e)) : nullptr;
+  std::lock_guard lock(fMutex);
+  fOnQLinkRead = std::move(handler);
+}
+
+void TCommunicator::SetOnRecieve(TComEvent e) {
+  auto handler = e ? std::make_shared<const TComEvent>(std::move(e)) : nullptr;
+  std::lock_guard lock(fMutex);
+  fOnRecieve = std::move(handler);
+}
+
 bool TCommunicator::Open(const std::string& EthAdapterID) {
   try {
     fUDPDriver->Deactivate();
@@ -179,7 +192,9 @@ bool TCommunicator::Open(const std::string& EthAdapterID) {
     BindEthernetAdapter();
     fUDPDriver->Activate();
     return fUDPDriver->Active();
-  } catch (...) {
+  } catch (const std::system_error& e) {
+    // The system refused a resource (a thread for the listener, say): no socket.
+    LogLine(std::string("The socket did not open: ") + e.what());
     return false;
   }
 }
@@ -187,7 +202,8 @@ bool TCommunicator::Open(const std::string& EthAdapterID) {
 void TCommunicator::Close() {
   try {
     fUDPDriver->Deactivate();
-  } catch (...) {
+  } catch (const std::system_error& e) {
+    LogLine(std::string("The socket did not close cleanly: ") + e.what());
   }
 }
 
@@ -220,7 +236,8 @@ bool TCommunicator::Disconnect() {
     fUDPDriver->ClearBindings();
     fUDPDriver->SetDefaultPort(0);
     return true;
-  } catch (...) {
+  } catch (const std::system_error& e) {
+    LogLine(std::string("The socket did not close cleanly: ") + e.what());
     return false;
   }
 }
@@ -233,7 +250,9 @@ void TCommunicator::BindEthernetAdapter() {
     fUDPDriver->SetBinding(fEthAdapter->IPAddress(), port);
     fUDPDriver->SetDefaultPort(port);
     if (wasActive) fUDPDriver->Activate();
-  } catch (...) {
+  } catch (const std::system_error& e) {
+    // The next send activates the socket on demand, or fails and waits out its time.
+    LogLine(std::string("The socket was not bound again: ") + e.what());
   }
 }
 
@@ -422,7 +441,13 @@ bool TCommunicator::Transact(const uint8_t* frame, int length, TAnswerShape shap
       LogSend(destination, frame, length);
       logged = true;
     }
-    const bool sent = fUDPDriver->Send(destination, fTarvoPort, frame, static_cast<size_t>(length));
+    bool sent = false;
+    try {
+      sent = fUDPDriver->Send(destination, fTarvoPort, frame, static_cast<size_t>(length));
+    } catch (const std::system_error& e) {
+      // Activating on demand needs a listener thread; without one nothing goes out.
+      LogLine(std::string("The request was not sent: ") + e.what());
+    }
     if (!sent) {
       // Nothing left, so nothing can come back for this attempt.
       std::lock_guard lock(fMutex);
@@ -614,12 +639,16 @@ void TCommunicator::RouteFrame(const TDecodedFrame& frame, const TDatagramInfo& 
 
 void TCommunicator::HandleDatagram(const uint8_t* data, size_t size, const TDatagramInfo& info) {
   size = std::min(size, kMaxDatagramSize);
+  std::shared_ptr<const TComEvent> onRecieve;
+  std::shared_ptr<const TQLinkReadEvent> onQLinkRead;
   {
     std::lock_guard lock(fMutex);
     fHostIp = info.LocalIP;
     fHostPort = info.LocalPort;
+    onRecieve = fOnRecieve;
+    onQLinkRead = fOnQLinkRead;
   }
-  if (fOnRecieve) fOnRecieve();
+  if (onRecieve) (*onRecieve)();
   const std::string text = BytesToHex(data, size);
   if (fLogToFile.load()) {
     LogLine(Route("Rx", info.PeerIP, info.PeerPort, info.LocalIP, info.LocalPort, text));
@@ -670,10 +699,10 @@ void TCommunicator::HandleDatagram(const uint8_t* data, size_t size, const TData
   fAnswerCv.notify_all();
   // Raised once the answer is published, outside the lock, so that the handler may use
   // the accessors.
-  if (fOnQLinkRead && (toNAD == 1 || toNAD == 0)) {
-    fOnQLinkRead(info.PeerIP, info.PeerPort, static_cast<int32_t>(fromNAD),
-                 static_cast<int32_t>(toNAD), static_cast<TMessageDirection>(direction),
-                 static_cast<TMessageType>(msgType), frame, body);
+  if (onQLinkRead && (toNAD == 1 || toNAD == 0)) {
+    (*onQLinkRead)(info.PeerIP, info.PeerPort, static_cast<int32_t>(fromNAD),
+                   static_cast<int32_t>(toNAD), static_cast<TMessageDirection>(direction),
+                   static_cast<TMessageType>(msgType), frame, body);
   }
 }
 
@@ -700,7 +729,9 @@ void TCommunicator::LogLine(const std::string& text) {
       std::fclose(file);
     }
   } catch (...) {
-    // The log must never disturb a transaction.
+    // Everything, because the log is a witness and never a party: whatever goes wrong in
+    // writing it (no memory for the line, a lock the system refuses) must not end the
+    // transaction it records, and there is nowhere else to report it.
   }
 }
 

@@ -279,8 +279,9 @@ class TCommunicator {
   int32_t SenderNAD() const;
 
   void SetOnProgress(TCommProgressEvent e) { fOnProgress = std::move(e); }
-  void SetOnQLinkRead(TQLinkReadEvent e) { fOnQLinkRead = std::move(e); }
-  void SetOnRecieve(TComEvent e) { fOnRecieve = std::move(e); }
+  // Raised on the listener thread; they may be set at any time.
+  void SetOnQLinkRead(TQLinkReadEvent e);
+  void SetOnRecieve(TComEvent e);
   void SetOnSend(TComEvent e) { fOnSend = std::move(e); }
 
   // The file the debug log is appended to ("q-link.log" in the executable's directory).
@@ -364,8 +365,10 @@ class TCommunicator {
   std::string fHostIp;
   int fHostPort = 0;
   TCommProgressEvent fOnProgress;
-  TQLinkReadEvent fOnQLinkRead;
-  TComEvent fOnRecieve;
+  // Set on the caller's thread and read on the listener thread: replaced and taken under
+  // fMutex, called outside it.
+  std::shared_ptr<const TQLinkReadEvent> fOnQLinkRead;
+  std::shared_ptr<const TComEvent> fOnRecieve;
   TComEvent fOnSend;
   std::unique_ptr<TEthernetAdapterInfoList> fEthAdapterList;
   int fWaitTime = 500;

@@ -177,11 +177,13 @@ class TPosixUdpEndpoint final : public TUdpEndpoint {
   }
 
   bool Send(const std::string& host, int port, const uint8_t* data, size_t size) override {
-    int socket = -1;
+    // The activation's state, held for the send: a Deactivate meanwhile cannot close the
+    // descriptor under it (and let another socket take its number).
+    std::shared_ptr<TListenerState> state;
     {
       std::lock_guard lock(fMutex);
       if (!fState && !ActivateLocked()) return false;
-      socket = fState->socket;
+      state = fState;
     }
     if (port <= 0 || port > 65535) return false;
     const std::string ip = IsValidIP(host) ? host : ResolveHostName(host);
@@ -193,7 +195,7 @@ class TPosixUdpEndpoint final : public TUdpEndpoint {
     to.sin_port = htons(static_cast<uint16_t>(port));
     to.sin_addr.s_addr = htonl(address);
     const ssize_t sent =
-        sendto(socket, data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        sendto(state->socket, data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     return sent >= 0 && static_cast<size_t>(sent) == size;
   }
 
