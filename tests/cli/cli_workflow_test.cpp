@@ -354,6 +354,29 @@ TEST_F(CliTest, WriteEeStoresAfterTheValuesInOneRequest) {
   EXPECT_EQ(Values(read.doc).at("10 temp")["value"], "77");
 }
 
+TEST_F(CliTest, AControllerThatRefusesThePasswordIsSaidToRefuseIt) {
+  StartHost(1);
+  Sim(0).SetPassword("secret");
+  const auto direct = Direct(0);
+  std::vector<std::string> args = {"write", "temp=5", "--ee", "--password", "wrong"};
+  args.insert(args.end(), direct.begin(), direct.end());
+  const CliRun run = Run(args);
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  std::map<std::string, std::string> messages;
+  for (const json& e : run.doc["errors"]) messages[e["name"]] = e["message"];
+  EXPECT_EQ(messages["temp"], "the controller refuses the password (md_BADPASS)");
+  EXPECT_EQ(messages["ee_write_req"],
+            "EEPROM store failed: the controller refuses the password (md_BADPASS)");
+  EXPECT_EQ(Sim(0).ReadVar("temp"), static_cast<uint16_t>(-125));
+
+  args = {"read", "temp", "--password", "wrong"};
+  args.insert(args.end(), direct.begin(), direct.end());
+  const CliRun read = Run(args);
+  EXPECT_EQ(read.exitCode, 1);
+  ASSERT_EQ(read.doc["errors"].size(), 1u) << read.out;
+  EXPECT_EQ(read.doc["errors"][0]["message"], "PLC refuses the password!");
+}
+
 TEST_F(CliTest, ReadEeRequestsTheLoadAndWaitsForIt) {
   StartHost(1);
   Sim(0).SetEepromLoadDelay(300);
