@@ -257,6 +257,19 @@ void TTarvo::SetError(const std::string& Text) {
   ErrorS = Text;
 }
 
+void TTarvo::StepFailed(const std::string& Text) {
+  // A controller that refuses the password answers every request, so none of the other
+  // texts would be true of it.
+  SetError(fRefusalCode == md_BADPASS ? "PLC refuses the password!" : Text);
+}
+
+void TTarvo::NoteRefusal() {
+  // The communicator keeps the code of the last answer it decoded: a request that went
+  // unanswered leaves the acknowledgement of an earlier one there.
+  const TMessageDirection code = fComm->ResponseErrorCode();
+  fRefusalCode = code == md_ACK || code == md_REQ ? md_REQ : code;
+}
+
 void TTarvo::Read(TTagVarList& TagVarList) {
   TBorrowedTags borrowed(fReadTagVarList, fWriteTagVarList);
   fReadTagVarList.ClearWithoutFreeing();
@@ -267,6 +280,8 @@ void TTarvo::Read(TTagVarList& TagVarList) {
     if (tag->ReadReq()) fReadTagVarList.Add(tag);
     if (tag->WriteReq()) fWriteTagVarList.Add(tag);
   }
+  fExchange = TExchangeReport();
+  fRefusalCode = md_REQ;
   if (fReadTagVarList.Count() == 0 && fWriteTagVarList.Count() == 0) return;
   // A binding left from an earlier call may point into a variable list that this call
   // replaces; a tag is bound only by the exchange of the call that reports on it.
@@ -286,14 +301,14 @@ void TTarvo::Read(TTagVarList& TagVarList) {
     if (CheckTarvo()) {
       fProgramState = psCheckCode;
     } else {
-      SetError("PLC not responding!");
+      StepFailed("PLC not responding!");
     }
   }
   if (fProgramState == psCheckCode) {
     if (CheckProgram()) {
       fProgramState = psCheckDate;
     } else {
-      SetError("PLC has no program!");
+      StepFailed("PLC has no program!");
     }
   }
   if (fProgramState == psCheckDate) {
@@ -307,7 +322,7 @@ void TTarvo::Read(TTagVarList& TagVarList) {
     if (CheckAllocation()) {
       fProgramState = psCheckPLCRun;
     } else {
-      SetError("ALC data not found!");
+      StepFailed("ALC data not found!");
     }
   }
   if (fProgramState == psCheckPLCRun) {
@@ -320,11 +335,12 @@ void TTarvo::Read(TTagVarList& TagVarList) {
 
 void TTarvo::Exchange() {
   fProgramState = TProgramState::psCheckCode;
+  fExchange.Reached = true;
 
   AssignTarvoVarsToTagVars(fWriteTagVarList);
-  // A text that did not convert left its variable at the last known value; writing that
-  // would put a value on the controller that nobody gave. Its tag's WriteError tells why.
-  const auto refused = [](const TTagVar* T) { return !T->WriteError().empty(); };
+  // A refused text left its variable at the last known value; writing that would put a
+  // value on the controller that nobody gave.
+  const auto refused = [](const TTagVar* T) { return T->WriteRefused(); };
   if (std::any_of(fSelectedTags.begin(), fSelectedTags.end(), refused)) {
     auto kept = std::make_unique<TTarvoVarList>();
     std::vector<TTagVar*> keptTags;
@@ -339,14 +355,26 @@ void TTarvo::Exchange() {
     fSelectedTags = std::move(keptTags);
     fCopyPlan->Tags = nullptr;
   }
-  fComm->WriteVars(fSelectedVarList.get());  // a lost write shows in the read-back
+  if (fSelectedVarList->Count() > 0) {
+    // A lost write shows in the read-back; the answer tells the caller what became of it
+    // when the read-back is lost too.
+    if (fComm->WriteVars(fSelectedVarList.get())) {
+      fExchange.Write = TWriteAnswer::waAcknowledged;
+    } else {
+      NoteRefusal();
+      fExchange.Write =
+          fRefusalCode != md_REQ ? TWriteAnswer::waRefused : TWriteAnswer::waUnanswered;
+    }
+  }
   for (int i = 0; i < fWriteTagVarList.Count(); ++i) fWriteTagVarList.Items(i)->SetWriteReq(false);
 
   AssignTarvoVarsToTagVars(fReadTagVarList);
   if (ReadVars()) {
+    fExchange.ReadBack = true;
     CopyValuesToTagVars(fReadTagVarList);
   } else {
-    SetError("Error reading vars");
+    NoteRefusal();
+    StepFailed("Error reading vars");
   }
   fSelectedTags.clear();
   // The caller may free its tags once Read returns.
@@ -360,18 +388,24 @@ bool TTarvo::CheckSocket() {
 
 bool TTarvo::CheckTarvo() {
   fPingOK = fComm->Connect();
-  if (fPingOK) fIP = fComm->TarvoIP();
+  if (fPingOK) {
+    fIP = fComm->TarvoIP();
+  } else {
+    NoteRefusal();
+  }
   return fPingOK;
 }
 
 bool TTarvo::CheckProgram() {
   fProgramOK = fComm->CheckCode();
+  if (!fProgramOK) NoteRefusal();
   return fProgramOK;
 }
 
 bool TTarvo::CheckAllocation() {
   const bool ok = ReadALC();
   fAlcOK = ok;
+  if (!ok) NoteRefusal();
   return ok;
 }
 

@@ -26,6 +26,22 @@ enum class TProgramState : uint8_t {
   psError = 9,
 };
 
+// How the write request of an exchange fared. A write whose answer was lost may have taken
+// effect all the same: only the read-back tells.
+enum class TWriteAnswer : uint8_t {
+  waNone,          // nothing was to be written, or the exchange was not reached
+  waAcknowledged,  // the controller acknowledged it
+  waRefused,       // the controller answered it with a refusal (RefusalCode says which)
+  waUnanswered,    // no answer came
+};
+
+// What the last Read did in its exchange of values, for a caller that reports on writes.
+struct TExchangeReport {
+  bool Reached = false;  // the link stood and the exchange began: the tags were bound
+  TWriteAnswer Write = TWriteAnswer::waNone;
+  bool ReadBack = false;  // the values were read (back) in it
+};
+
 class TTarvo {
  public:
   // A new communicator with its own defaults; NAD -1 until set.
@@ -39,9 +55,15 @@ class TTarvo {
 
   // Keeps the tags of this NAD, writes those with a write request, reads those with a read
   // request, and leaves the values in the variables the tags are bound to. A tag whose
-  // write text does not convert for its variable's type is not written: its WriteError()
-  // says why. An allocation file that does not parse raises EAlcParseError.
+  // write text its rule refuses is not written (WriteRefused()). An allocation file that
+  // does not parse raises EAlcParseError.
   void Read(TTagVarList& TagVarList);
+  // The last Read's exchange; all false when that Read had nothing of this NAD to do.
+  const TExchangeReport& LastExchange() const { return fExchange; }
+  // The response code with which the controller refused the request that failed last in
+  // a Read or a check (md_BADPASS for a wrong password); md_REQ when that request went
+  // unanswered, or none failed since the last Read began.
+  TMessageDirection RefusalCode() const { return fRefusalCode; }
 
   bool CheckSocket();
   bool CheckTarvo();
@@ -103,6 +125,10 @@ class TTarvo {
   struct TCopyPlan;
 
   void SetError(const std::string& Text);
+  // A step of Read failed: its own text, unless the controller refused the password.
+  void StepFailed(const std::string& Text);
+  // Keeps what the communicator's last request was answered with, when it was refused.
+  void NoteRefusal();
   void Exchange();
   // The lookup of fTarvoVarList, built on first use after the list changed.
   const TVarIndex& VarIndex();
@@ -122,6 +148,8 @@ class TTarvo {
   TTagVarList fWriteTagVarList;  // borrowed tags: emptied without freeing
   TTagVarList fReadTagVarList;   // borrowed tags: emptied without freeing
   TProgramState fProgramState = TProgramState::psInit;
+  TExchangeReport fExchange;
+  TMessageDirection fRefusalCode = md_REQ;
   bool fAlcOK = false;
   bool fRunOK = false;
   bool fProgramOK = false;

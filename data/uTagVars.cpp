@@ -1,8 +1,6 @@
 #include "data/uTagVars.h"
 
-#include <cmath>
-#include <limits>
-#include <optional>
+#include <exception>
 
 #include "data/uNumText.h"
 
@@ -87,55 +85,16 @@ TTagVar::TTagVar(std::string_view AFullName) {
   fWriteReq = !fWriteValue.empty();
 }
 
-namespace {
-
-// The display value that a write text gives a variable of the type, or nothing when the
-// text does not read as a value of that type.
-std::optional<TVarValue> WriteValueFor(const std::string& text, TTarvoVarTyp typ) {
-  if (typ == vtReal) {
-    double d = 0;
-    if (!ParseFloatText(text, d)) return std::nullopt;
-    // Beyond the largest single nothing is applied; checked first so the cast stays in range.
-    if (!(std::fabs(d) <= static_cast<double>(std::numeric_limits<float>::max())))
-      return std::nullopt;
-    const float single = static_cast<float>(d);
-    const double magnitude = std::fabs(static_cast<double>(single));
-    if (single != 0 && !(magnitude >= 1.5E-45 && magnitude <= 3.4E38)) return std::nullopt;
-    return TVarValue::Double(static_cast<double>(single));
-  }
-  if (TypWidth(typ) == 0) return std::nullopt;
-  int32_t i = 0;
-  if (!ParseIntegerText(text, i)) return std::nullopt;
-  switch (typ) {
-    case vtBit:
-      return TVarValue::U8((i & 0xFF) != 0 ? 1 : 0);
-    case vtWord:
-      return TVarValue::U16(static_cast<uint16_t>(i & 0xFFFF));
-    case vtInt:
-      return TVarValue::I16(static_cast<int16_t>(static_cast<uint16_t>(i & 0xFFFF)));
-    default:
-      return TVarValue::I32(i);
-  }
-}
-
-}  // namespace
-
 void TTagVar::SetTarvoVar(TTarvoVar* AVar) {
   fTarvoVar = AVar;
   if (AVar == nullptr) return;
   if (IsArray()) AVar->SetArrayIndex(fArrayIndex);
   if (!fWriteReq) return;
-  const std::optional<TVarValue> value = WriteValueFor(fWriteValue, AVar->Typ());
-  if (!value) {
-    // The variable keeps its value; writing it back unchanged would report a write the
-    // user never asked for as done.
-    fWriteError = "\"" + fWriteValue + "\" is not a valid " + TypWord(AVar->Typ()) + " value for " +
-                  AVar->Name();
-    if (TypWidth(AVar->Typ()) == 0) fWriteError += " (its type carries no value)";
-    return;
-  }
-  AVar->SetValue(*value);
-  fWriteError.clear();
+  // A refused text leaves the variable as it is; writing that back unchanged would report
+  // a write the user never asked for as done.
+  TVarValue value;
+  fWriteRefused = fWriteRule == nullptr || !fWriteRule(*AVar, fWriteValue, value);
+  if (!fWriteRefused) AVar->SetValue(value);
 }
 
 // ---------------------------------------------------------------------------------------

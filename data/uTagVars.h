@@ -17,6 +17,11 @@ bool ParseTagName(std::string_view AText, int32_t& NAD, std::string& Name, std::
 
 class TTagVar {
  public:
+  // Decides what a write text gives a variable: true with the value to write, false when
+  // the text is refused. The data layer holds no rule of its own: which values a variable
+  // may take is decided where the values are checked (the workflows' value check).
+  using TWriteRule = bool (*)(const TTarvoVar& Var, const std::string& Text, TVarValue& Value);
+
   TTagVar(std::string AFullName, std::string AName, int32_t aNAD, int32_t AArrayIndex,
           std::string AWriteValue);
   explicit TTagVar(std::string_view AFullName);
@@ -28,7 +33,8 @@ class TTagVar {
   int32_t ArrayIndex() const { return fArrayIndex; }
   void SetArrayIndex(int32_t AIndex) { fArrayIndex = AIndex; }
   TTarvoVar* TarvoVar() const { return fTarvoVar; }
-  // Binds the tag (never owning the variable) and applies a pending write value.
+  // Binds the tag (never owning the variable) and applies a pending write value that its
+  // write rule accepts.
   void SetTarvoVar(TTarvoVar* AVar);
   // Unbinds without applying anything.
   void ClearTarvoVarReference() { fTarvoVar = nullptr; }
@@ -40,11 +46,11 @@ class TTagVar {
   const std::string& WriteValue() const { return fWriteValue; }
   void SetWriteValue(std::string AValue) { fWriteValue = std::move(AValue); }
 
-  // Set by the last binding that had a write request: empty when the write value was
-  // applied to the variable, otherwise why it was refused, naming the variable, the
-  // value and the type. A refused value leaves the variable untouched and must not be
-  // written to the controller.
-  const std::string& WriteError() const { return fWriteError; }
+  void SetWriteRule(TWriteRule ARule) { fWriteRule = ARule; }
+  // Set by the last binding that had a write request: whether the write value was refused,
+  // by the rule or for want of one. A refused value leaves the variable untouched and must
+  // not be written to the controller.
+  bool WriteRefused() const { return fWriteRefused; }
 
  private:
   std::string fName;
@@ -55,7 +61,8 @@ class TTagVar {
   bool fReadReq = false;
   bool fWriteReq = false;
   std::string fWriteValue;
-  std::string fWriteError;
+  TWriteRule fWriteRule = nullptr;
+  bool fWriteRefused = false;
 };
 
 // An ordered list of tags. Clear and the destructor free the tags; ClearWithoutFreeing

@@ -1,5 +1,5 @@
 // Tag full names on arbitrary text: the parser, the tag built from it, and its write
-// value applied to a variable of every type.
+// value applied to a variable of every type through the value check.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +8,7 @@
 
 #include "data/uNumText.h"
 #include "data/uTagVars.h"
+#include "workflows/uValueCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -41,11 +42,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     var.SetTarvoValue(0x12345678);
     const double before = var.ValueFloat();
     TTagVar tag("1.v", "v", 1, hasIndex ? index : -1, std::string(text));
+    tag.SetWriteRule(&CheckedWriteValue);
     tag.SetTarvoVar(&var);
-    const bool applied = tag.WriteReq() && tag.WriteError().empty();
+    const bool applied = tag.WriteReq() && !tag.WriteRefused();
     if (tag.WriteReq() && !applied && var.ValueFloat() != before) __builtin_trap();
-    if (applied && typ == vtReal && std::fabs(var.ValueFloat()) > 3.4E38) __builtin_trap();
-    if (applied && typ == vtBit && var.ValueFloat() != 0 && var.ValueFloat() != 1) __builtin_trap();
+    // What is applied lies in the type's range: nothing is wrapped into it.
+    const TValueRange range = RangeOf(typ);
+    const double after = var.ValueFloat();
+    if (applied && (after < range.Min || after > range.Max)) __builtin_trap();
+    if (applied && typ == vtBit && after != 0 && after != 1) __builtin_trap();
   }
   TTagVar parsed(text);
   (void)parsed.IsArray();

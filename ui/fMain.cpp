@@ -26,6 +26,7 @@
 #include "ui/uArtwork.h"
 #include "ui/uCommon.h"
 #include "ui/uHeaderView.h"
+#include "ui/uOutcomeText.h"
 #include "ui/uQtSettingsStore.h"
 #include "ui/uTableModels.h"
 #include "ui/uVSTView.h"
@@ -482,6 +483,14 @@ void TfmMain::ShowMessage(TMessageKind kind, const std::string& text) {
 
 void TfmMain::Warning(const std::string& text) {
   fWarnings << ToQ(text);
+}
+
+void TfmMain::WriteReported(const TWriteOutcome& outcome) {
+  Warning(WithNAD(outcome.NAD, WriteOutcomeText(outcome)));
+}
+
+void TfmMain::EepromStoreReported(const TEepromStoreOutcome& outcome) {
+  Warning(WithNAD(outcome.NAD, EepromStoreText(outcome)));
 }
 
 void TfmMain::Progress(int index, int count, const std::string& text) {

@@ -81,6 +81,8 @@ class TfmMain : public QWidget, public TWorkflowFrontEnd {
   void SetBusy(bool busy) override;
   void ShowMessage(TMessageKind kind, const std::string& text) override;
   void Warning(const std::string& text) override;
+  void WriteReported(const TWriteOutcome& outcome) override;
+  void EepromStoreReported(const TEepromStoreOutcome& outcome) override;
   void Progress(int index, int count, const std::string& text) override;
   void EnableTabControls(bool enabled) override;
   void WorkflowChanged(TWorkflow running) override;

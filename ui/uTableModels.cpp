@@ -1,6 +1,19 @@
 #include "ui/uTableModels.h"
 
 #include "ui/uCommon.h"
+#include "ui/uOutcomeText.h"
+
+namespace {
+
+// The reason a write did not simply take comes first: it is why the cell looks as it does.
+QVariant Hint(const TCellLook& look) {
+  std::string hint = look.Note ? WriteOutcomeText(*look.Note) : std::string();
+  if (!hint.empty() && !look.Hint.empty()) hint += "\n";
+  hint += look.Hint;
+  return hint.empty() ? QVariant() : QVariant(ToQ(hint));
+}
+
+}  // namespace
 
 TTableModel::TTableModel(TSession* session, TVSTTable* table, QStringList titles, QObject* parent)
     : QAbstractTableModel(parent), fSession(session), fTable(table), fTitles(std::move(titles)) {}
@@ -33,7 +46,7 @@ QVariant TTableModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       return ToQ(look.Text);
     case Qt::ToolTipRole:
-      return look.Hint.empty() ? QVariant() : QVariant(ToQ(look.Hint));
+      return Hint(look);
     case crBackground:
       return static_cast<int>(look.Background);
     case crTextColour:

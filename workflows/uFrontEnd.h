@@ -6,6 +6,8 @@
 #include <string>
 
 class TVSTTable;
+struct TWriteOutcome;
+struct TEepromStoreOutcome;
 
 // The workflows that cannot overlap; wfNone while none runs.
 enum class TWorkflow : uint8_t {
@@ -47,6 +49,10 @@ class TWorkflowFrontEnd {
   virtual void ShowMessage(TMessageKind kind, const std::string& text) {}
   // Something the user should know that stops nothing.
   virtual void Warning(const std::string& text) {}
+  // A write that did not simply take (refused, unverified, not held, ...), and an EEPROM
+  // store that was not confirmed: the front-end words them as it shows warnings.
+  virtual void WriteReported(const TWriteOutcome& outcome) {}
+  virtual void EepromStoreReported(const TEepromStoreOutcome& outcome) {}
   // Before the workflow turns to the next of `count` controllers.
   virtual void Progress(int index, int count, const std::string& text) {}
   // Everything but the tables on every tab page is usable exactly when enabled.

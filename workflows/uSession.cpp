@@ -8,6 +8,7 @@
 #include "data/uNumText.h"
 #include "data/uValueFile.h"
 #include "protocol/uQLink.h"
+#include "workflows/uWrites.h"
 
 const std::vector<std::string> SystemVarNames = {"scan_frequency", "scan_time", "scan_time_max",
                                                  "scan_overrun"};
@@ -17,19 +18,27 @@ namespace {
 constexpr int kStepPauseMs = 20;
 constexpr int kClockPauseMs = 120;
 
-// Whether a variable read back holds the number its write text gave: a value past the
-// type's range is cut to fit, and a controller may refuse a write.
-bool HoldsWritten(const TTarvoVar& V, const std::string& text) {
-  double given = 0;
-  int32_t integer = 0;
-  if (ParseIntegerText(text, integer)) {
-    given = integer;
-  } else if (!ParseFloatText(text, given)) {
-    return true;  // the binding refused it and said so
+// Shows what became of a cell's write. A value that was not written keeps its text and
+// stays red, awaiting its write; one that was written shows what the controller holds, or
+// what was sent when the read-back was lost.
+void ShowWrite(TTreeVar& cell, const TWriteOutcome& outcome) {
+  switch (outcome.Kind) {
+    case TWriteKind::wkVerified:
+    case TWriteKind::wkNotHeld:
+      cell.SetCaption(outcome.Held);
+      cell.AwaitWrite = false;
+      break;
+    case TWriteKind::wkUnverified:
+      cell.AwaitWrite = false;
+      break;
+    case TWriteKind::wkNoVariable:
+      cell.SetCaption("?");
+      cell.AwaitWrite = false;
+      break;
+    default:
+      break;
   }
-  const double held = V.ValueFloat();
-  if (V.Typ() == vtReal) return static_cast<float>(given) == static_cast<float>(held);
-  return given == held;
+  if (outcome.Kind != TWriteKind::wkVerified) cell.Note = std::make_shared<TWriteOutcome>(outcome);
 }
 
 class TBusy {
@@ -441,29 +450,22 @@ void TSession::WriteRow(TVSTTab& tab, TTableRow& row, int position) {
     const int column = table.FirstCellColumn() + i;
     cell.Updating = true;
     fFrontEnd.RepaintCell(table, position, column);
-    TTagVarList tags;
     const std::string& name = tab.VarNames()[static_cast<size_t>(i)];
-    const TTagVar* tag = tags.Items(tags.Add(MakeTag(T, name, cell.Caption()).release()));
     Use(T.Comm());
-    T.Read(tags);
-    const TTarvoVar* V = Exchanged(T) ? tag->TarvoVar() : nullptr;
-    if (V != nullptr && !tag->WriteError().empty()) {
-      Warn(T, tag->WriteError());
-    } else if (V != nullptr && !HoldsWritten(*V, cell.Caption())) {
-      Warn(T, name + ": wrote " + cell.Caption() + ", the controller holds " + ValueText(*V));
+    const TWriteOutcome outcome = WriteValues(T, {{name, cell.Caption()}}).front();
+    // A cut-short exchange says nothing of the write: the cell awaits it still.
+    if (!Cancelled()) {
+      ShowWrite(cell, outcome);
+      if (outcome.Kind != TWriteKind::wkVerified) fFrontEnd.WriteReported(outcome);
     }
-    cell.SetCaption(V != nullptr ? ValueText(*V) : "?");
-    cell.AwaitWrite = false;
     fFrontEnd.RepaintCell(table, position, column);
     cell.Updating = false;
   }
   if (TabOption(TTabOption::toWriteEE) && !Cancelled()) {
-    std::vector<std::string> missing;
     Use(T.Comm());
-    if (!EepromStore(T, &missing)) {
-      Warn(T, Exchanged(T) ? "the EEPROM store was not requested: the program lacks or refused " +
-                                 (missing.empty() ? std::string("its request") : missing.front())
-                           : "the EEPROM store failed: " + T.ErrorS);
+    const TEepromStoreOutcome store = EepromStore(T);
+    if (!Cancelled() && store.Kind != TEepromStoreKind::esStored) {
+      fFrontEnd.EepromStoreReported(store);
     }
   }
   fFrontEnd.Repaint(table);

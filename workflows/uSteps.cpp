@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "data/uNumText.h"
+#include "workflows/uValueCheck.h"
 
 void ApplySettings(TTarvo& T, const TCommSettings& S) {
   T.Disconnect();
@@ -37,7 +38,10 @@ std::unique_ptr<TTagVar> MakeTag(const TTarvo& T, const std::string& Text,
   std::string name;
   int32_t index = -1;
   SplitIndexedName(Text, name, index);
-  return std::make_unique<TTagVar>(NADText(T.NAD()) + "." + Text, name, T.NAD(), index, WriteValue);
+  auto tag =
+      std::make_unique<TTagVar>(NADText(T.NAD()) + "." + Text, name, T.NAD(), index, WriteValue);
+  tag->SetWriteRule(&CheckedWriteValue);
+  return tag;
 }
 
 std::string ValueText(const TTarvoVar& V) {
@@ -68,30 +72,6 @@ TEepromLoad EepromLoad(TTarvo& T, TWorkflowFrontEnd& frontEnd, const TWorkflowCl
   }
 }
 
-bool EepromStore(TTarvo& T, std::vector<TVarFault>& faults) {
-  TTagVarList tags;
-  tags.Add(MakeTag(T, "ee_write_magic", kEepromWriteMagic).release());
-  tags.Add(MakeTag(T, "ee_write_req", "1").release());
-  T.Read(tags);
-  bool stored = Exchanged(T);
-  for (int i = 0; i < tags.Count(); ++i) {
-    const TTagVar* tag = tags.Items(i);
-    if (tag->TarvoVar() != nullptr && tag->WriteError().empty()) continue;
-    stored = false;
-    faults.push_back({tag->Name(), tag->TarvoVar() != nullptr ? tag->WriteError() : ""});
-  }
-  return stored;
-}
-
-bool EepromStore(TTarvo& T, std::vector<std::string>* missing) {
-  std::vector<TVarFault> faults;
-  const bool stored = EepromStore(T, faults);
-  if (missing) {
-    for (const TVarFault& f : faults) missing->push_back(f.Name);
-  }
-  return stored;
-}
-
 std::array<std::string, 8> RTCWriteTexts(const TLocalTime& now) {
   return {std::to_string(now.Year),    std::to_string(now.Month),
           std::to_string(now.Day),     std::to_string(now.Hour),
@@ -115,7 +95,9 @@ void AddRTCTags(const TTarvo& T, TTagVarList& tags, const TLocalTime* now) {
   std::array<std::string, 8> texts;
   if (now != nullptr) texts = RTCWriteTexts(*now);
   for (int i = 0; i < 8; ++i) {
-    tags.Add(new TTagVar(NADText(T.NAD()) + "." + kNames[i], kNames[i], T.NAD(), -1, texts[i]));
+    auto* tag = new TTagVar(NADText(T.NAD()) + "." + kNames[i], kNames[i], T.NAD(), -1, texts[i]);
+    tag->SetWriteRule(&CheckedWriteValue);
+    tags.Add(tag);
   }
 }
 

@@ -1,7 +1,7 @@
 // The steps every workflow is made of, for one controller at a time: handing it the
-// settings, naming its variables as tags, the EEPROM load and store, its clock, and the
-// controller list a scan's answers give. The session (uSession.h) walks tables with them;
-// the command-line tool calls them directly.
+// settings, naming its variables as tags, the EEPROM load, its clock, and the controller
+// list a scan's answers give (writes and the EEPROM store: uWrites.h). The session (uSession.h)
+// walks tables with them; the command-line tool calls them directly.
 #pragma once
 
 #include <array>
@@ -42,7 +42,8 @@ inline bool NADLess(int32_t a, int32_t b) {
 void SplitIndexedName(const std::string& Text, std::string& Name, int32_t& Index);
 
 // A tag for a variable name as a table or a user writes it ("levels[3]" included); an
-// empty write value only reads.
+// empty write value only reads. A write value reaches the variable only through the value
+// check (uValueCheck.h).
 std::unique_ptr<TTagVar> MakeTag(const TTarvo& T, const std::string& Text,
                                  const std::string& WriteValue = "");
 
@@ -60,7 +61,6 @@ std::string ValueText(const TTarvoVar& V);
 // The last Read of the controller reached its exchange of values.
 bool Exchanged(const TTarvo& T);
 
-inline constexpr const char* kEepromWriteMagic = "52917";
 inline constexpr int kEepromPollMs = 50;
 inline constexpr int kEepromLoadLimitMs = 5000;
 
@@ -74,18 +74,6 @@ enum class TEepromLoad : uint8_t {
 // controller sets it back to 0, for at most 5000 ms.
 TEepromLoad EepromLoad(TTarvo& T, TWorkflowFrontEnd& frontEnd, const TWorkflowClock& clock,
                        const std::function<bool()>& cancelled = {});
-
-// ee_write_magic 52917 and ee_write_req 1 in one write; nothing waits for the store. The
-// names of the two variables the controller lacks (or that were not written) go to
-// `missing`.
-bool EepromStore(TTarvo& T, std::vector<std::string>* missing = nullptr);
-// The same, with each of the two variables that was not written and why: its binding's
-// WriteError, or empty when the controller's program lacks it.
-struct TVarFault {
-  std::string Name;
-  std::string WriteError;
-};
-bool EepromStore(TTarvo& T, std::vector<TVarFault>& faults);
 
 // The eight texts a clock write sends: year, month, day, hour, minute, second (the
 // milliseconds cut off), weekday (0 Sunday), and "1" for rtc_write_req.

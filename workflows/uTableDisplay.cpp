@@ -80,6 +80,7 @@ TCellLook VariablesCellLook(const TVSTTable& table, int position, int column) {
   if (cell != nullptr) {
     look.Text = cell->Caption();
     look.Hint = cell->Description;
+    look.Note = cell->Note;
     if (cell->Updating) {
       look.Background = TCellBackground::cbRed;
     } else if (cell->Selected) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "workflows/uSession.h"
@@ -19,6 +20,9 @@ struct TCellLook {
   TTextColour TextColour = TTextColour::tcNormal;
   TCellBackground Background = TCellBackground::cbNone;
   TLed Led = TLed::ldNone;  // centred in the cell
+  // A variables cell's last write, when it did not simply take: the front-end words it in
+  // the hint before the description.
+  std::shared_ptr<const TWriteOutcome> Note;
 };
 
 // "1.", "2.", ... for the row at a position.

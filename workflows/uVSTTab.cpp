@@ -3,6 +3,7 @@
 void TTreeVar::SetCaption(const std::string& Value) {
   Changed = fCaption != Value && !fCaption.empty() && !Value.empty();
   fCaption = Value;
+  Note.reset();
 }
 
 TTableRow::TTableRow(TTarvo* ATarvo, int cellCount) : Tarvo(ATarvo) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 class TTarvo;
+struct TWriteOutcome;
 
 enum class TCheckState : uint8_t { csUnchecked, csChecked, csMixed };
 enum class TSortDirection : uint8_t { sdAscending, sdDescending };
@@ -20,7 +21,8 @@ class TTreeVar {
   TTreeVar& operator=(const TTreeVar&) = delete;
 
   const std::string& Caption() const { return fCaption; }
-  // Changed tells whether a known value was replaced by a different known value.
+  // Changed tells whether a known value was replaced by a different known value. A new
+  // caption, the user's or a controller's, makes the last write's note obsolete.
   void SetCaption(const std::string& Value);
 
   std::string Description;
@@ -28,6 +30,9 @@ class TTreeVar {
   bool Updating = false;    // its exchange is under way
   bool Changed = false;
   bool Selected = false;
+  // What the last write made of this cell when it did not simply take: why the value still
+  // awaits its write, or that the value written is unverified. Worded by the front-end.
+  std::shared_ptr<const TWriteOutcome> Note;
 
  private:
   std::string fCaption;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "apps/cli/cli_outcomes.h"
 #include "comm/uCommunication.h"
 #include "comm/uEthernetUtils.h"
 #include "data/uNumText.h"
@@ -10,22 +11,6 @@
 namespace cli {
 
 namespace {
-
-std::string NotAVariable(const std::string& name) {
-  return "'" + name + "' is not a variable of the controller's program";
-}
-
-// The raw value a write text stands for with the variable's type, found the way the tag
-// binding finds it: on a scratch copy of the variable.
-bool ExpectedRaw(const TTarvoVar& V, const std::string& text, int32_t& raw) {
-  TTarvoVar probe;
-  probe.Assign(&V);
-  TTagVar tag("", V.Name(), 0, -1, text);
-  tag.SetTarvoVar(&probe);
-  if (!tag.WriteError().empty()) return false;
-  raw = probe.TarvoValue();
-  return true;
-}
 
 void LoadFromEeprom(TTarvo& T, std::vector<Problem>& problems) {
   // Nothing to show while the controller loads: the polls just sleep.
@@ -46,19 +31,6 @@ void LoadFromEeprom(TTarvo& T, std::vector<Problem>& problems) {
   }
 }
 
-void StoreToEeprom(TTarvo& T, std::vector<Problem>& problems) {
-  std::vector<TVarFault> faults;
-  EepromStore(T, faults);
-  if (!Exchanged(T)) {
-    problems.push_back({T.NAD(), "ee_write_req", "EEPROM store failed: " + T.ErrorS});
-    return;
-  }
-  for (const TVarFault& f : faults) {
-    problems.push_back({T.NAD(), f.Name,
-                        f.WriteError.empty() ? "EEPROM store not possible: " + NotAVariable(f.Name)
-                                             : f.WriteError});
-  }
-}
 }  // namespace
 
 std::pair<std::string, std::string> SplitAssignment(const std::string& Text) {
@@ -241,44 +213,11 @@ std::vector<ValueResult> ReadValues(TTarvo& T, const std::vector<std::string>& n
 std::vector<ValueResult> WriteValues(TTarvo& T,
                                      const std::vector<std::pair<std::string, std::string>>& values,
                                      bool ee, std::vector<Problem>& problems) {
-  TTagVarList tags;
-  for (const auto& [name, value] : values) tags.Add(MakeTag(T, name, value).release());
-  if (tags.Count() > 0) T.Read(tags);
-  const bool exchanged = Exchanged(T);
   std::vector<ValueResult> results;
-  for (size_t i = 0; i < values.size(); ++i) {
-    const TTagVar* tag = tags.Items(static_cast<int>(i));
-    const std::string& text = values[i].second;
-    ValueResult r;
-    r.nad = T.NAD();
-    r.name = values[i].first;
-    const TTarvoVar* V = tag->TarvoVar();
-    if (!exchanged) {
-      // Bound means the write went out before the read-back failed.
-      r.written = V != nullptr && tag->WriteError().empty();
-      r.error = T.ErrorS;
-    } else if (V == nullptr) {
-      r.error = NotAVariable(r.name);
-    } else {
-      r.known = true;
-      r.value = ValueText(*V);
-      r.description = V->Description();
-      int32_t expected = 0;
-      if (!tag->WriteError().empty()) {
-        r.error = tag->WriteError();
-      } else if (TypWidth(V->Typ()) == 0) {
-        r.error = "'" + r.name + "' is of type " + TypWord(V->Typ()) + ", which carries no value";
-      } else if (ExpectedRaw(*V, text, expected)) {
-        r.written = true;
-        r.verified = expected == V->TarvoValue();
-        if (!r.verified) {
-          r.error = "wrote " + text + " but the controller holds " + r.value;
-        }
-      }
-    }
-    results.push_back(std::move(r));
+  for (const TWriteOutcome& outcome : ::WriteValues(T, values)) {
+    results.push_back(WriteResult(outcome));
   }
-  if (ee) StoreToEeprom(T, problems);
+  if (ee) AddStoreProblems(EepromStore(T), problems);
   return results;
 }
 

@@ -64,8 +64,8 @@ std::pair<std::string, std::string> SplitAssignment(const std::string& Text);
 std::vector<ValueResult> ReadValues(TTarvo& T, const std::vector<std::string>& names, bool ee,
                                     std::vector<Problem>& problems);
 
-// Writes the values in one exchange and reads them back in the same one. A text that does
-// not convert for its variable's type is refused and not written. With ee, the EEPROM store
+// Writes the values in one exchange and reads them back in the same one (workflows'
+// WriteValues): a value the value check refuses is not written. With ee, the EEPROM store
 // (ee_write_magic 52917 and ee_write_req 1 in one write request) follows.
 std::vector<ValueResult> WriteValues(TTarvo& T,
                                      const std::vector<std::pair<std::string, std::string>>& values,

@@ -65,7 +65,10 @@ Json ValuesJson(const std::vector<ValueResult>& values, bool withVerified) {
                  {"name", v.name},
                  {"value", v.value},
                  {"description", v.description}};
-    if (withVerified) item["verified"] = v.verified;
+    if (withVerified) {
+      item["written"] = v.written;
+      item["verified"] = v.verified;
+    }
     list.push_back(std::move(item));
   }
   return list;
@@ -78,11 +81,14 @@ void PrintValues(const std::vector<ValueResult>& values, bool withVerified) {
     valueWidth = std::max(valueWidth, v.value.size());
   }
   std::cout << Pad("NAD", 6) << Pad("NAME", nameWidth + 2) << Pad("VALUE", valueWidth + 2)
-            << (withVerified ? "VERIFIED  " : "") << "DESCRIPTION\n";
+            << (withVerified ? "WRITTEN  VERIFIED  " : "") << "DESCRIPTION\n";
   for (const ValueResult& v : values) {
     std::cout << Pad(NADText(v.nad), 6) << Pad(v.name, nameWidth + 2)
               << Pad(v.value, valueWidth + 2)
-              << (withVerified ? Pad(v.verified ? "yes" : "no", 10) : "") << v.description << "\n";
+              << (withVerified
+                      ? Pad(v.written ? "yes" : "no", 9) + Pad(v.verified ? "yes" : "no", 10)
+                      : "")
+              << v.description << "\n";
   }
 }
 

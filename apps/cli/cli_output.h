@@ -26,7 +26,7 @@ struct ValueResult {
   bool known = false;       // bound to a variable and read in this exchange
   std::string value = "?";  // the value text read (back), "?" when not known
   std::string description;
-  bool written = false;   // a write of this value went out
+  bool written = false;   // the controller took the value or acknowledged its write
   bool verified = false;  // the value read back is the one written
   std::string error;      // why the name gave no value, or why the value was refused
 };
@@ -56,7 +56,8 @@ void AddWarnings(Json& doc, const std::vector<Problem>& warnings);
 // The text followed by spaces up to the width: a column of a table printed as text.
 std::string Pad(const std::string& text, size_t width);
 
-// Values as JSON [{"nad","name","value","description"(,"verified")}] and as a table.
+// Values as JSON [{"nad","name","value","description"(,"written","verified")}] and as a
+// table.
 Json ValuesJson(const std::vector<ValueResult>& values, bool withVerified);
 void PrintValues(const std::vector<ValueResult>& values, bool withVerified);
 

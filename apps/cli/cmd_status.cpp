@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "apps/cli/cli_controllers.h"
+#include "apps/cli/cli_outcomes.h"
 #include "data/uErrors.h"
 #include "data/uNumText.h"
 #include "workflows/uSession.h"  // SystemVarNames
@@ -34,12 +35,14 @@ StatusRow CheckOne(TTarvo& T, const cli::NetOptions& o, bool pinned,
   row.nad = T.NAD();
   T.SetRTCString("");
   for (size_t i = 0; i < kStatusChecks.size(); ++i) row.checks[i] = (T.*kStatusChecks[i])();
+  // Before the exchange below tries again, and answers for itself.
+  const std::string pingFailure = row.checks[1] ? std::string() : cli::PingFailureText(T);
   // The figures and the clock in one exchange, going on from where the checks left the link.
   row.figures = ReadFiguresAndClock(T, SystemVarNames);
   row.rtc = T.RTCString();
   row.ip = T.IP();
   T.Disconnect();
-  if (!row.checks[1]) problems.push_back({row.nad, "", "PLC not responding!"});
+  if (!row.checks[1]) problems.push_back({row.nad, "", pingFailure});
   return row;
 }
 

@@ -7,6 +7,7 @@
 
 #include "apps/cli/alc_listing.h"
 #include "apps/cli/cli_controllers.h"
+#include "apps/cli/cli_outcomes.h"
 #include "data/uErrors.h"
 #include "data/uNumText.h"
 
@@ -18,7 +19,7 @@ using cli::Json;
 // listing.
 std::string ReadVariables(TTarvo& T) {
   if (!T.CheckSocket()) return "Cannot open socket!";
-  if (!T.CheckTarvo()) return "PLC not responding!";
+  if (!T.CheckTarvo()) return cli::PingFailureText(T);
   if (!T.CheckProgram()) return "PLC has no program!";
   if (!T.CheckAllocation()) return "ALC data not found!";
   return {};

@@ -164,9 +164,9 @@ TEST_F(CliTest, WriteThenReadRoundTripsEveryTransferableType) {
     const char* readBack;
   };
   const std::vector<Case> cases = {
-      {"flag", "2", "1"},
-      {"counter_w", "-1", "65535"},
-      {"temp", "40000", "-25536"},
+      {"flag", "1", "1"},
+      {"counter_w", "65535", "65535"},
+      {"temp", "$8000", "-32768"},  // unsigned hexadecimal names the bits
       {"levels[3]", "12", "12"},
       {"total", "-2147483648", "-2147483648"},
       {"setpoint", "0.1", "0.100000001490116"},
@@ -191,6 +191,7 @@ TEST_F(CliTest, WriteThenReadRoundTripsEveryTransferableType) {
     SCOPED_TRACE(c.name);
     const std::string key = std::string("10 ") + c.name;
     EXPECT_EQ(written.at(key)["value"], c.readBack);
+    EXPECT_EQ(written.at(key)["written"], true);
     EXPECT_EQ(written.at(key)["verified"], true);
     EXPECT_EQ(values.at(key)["value"], c.readBack);
     EXPECT_FALSE(values.at(key)["description"].get<std::string>().empty());
@@ -211,7 +212,8 @@ TEST_F(CliTest, RefusedAndUnappliedWritesAreReported) {
   EXPECT_EQ(values.at("10 temp")["value"], "55");
   EXPECT_EQ(values.at("10 temp")["verified"], false);
   EXPECT_EQ(values.at("10 counter_w")["verified"], true);
-  // The controller keeps its own scan figure: acknowledged, not applied.
+  // The controller's own scan figure is read-only: refused before anything is sent.
+  EXPECT_EQ(values.at("10 scan_time")["written"], false);
   EXPECT_EQ(values.at("10 scan_time")["verified"], false);
   EXPECT_EQ(values.at("10 nothere")["value"], "?");
   EXPECT_EQ(Sim(0).ReadVar("temp"), 55u) << "a refused value is never written";
@@ -225,6 +227,91 @@ TEST_F(CliTest, RefusedAndUnappliedWritesAreReported) {
   EXPECT_TRUE(messages.count("scan_time"));
   EXPECT_TRUE(messages.count("nothere"));
   EXPECT_FALSE(messages.count("counter_w"));
+}
+
+TEST_F(CliTest, AValueThatDoesNotFitIsRefusedAndNothingOfItIsWritten) {
+  StartHost(1);
+  const auto direct = Direct(0);
+  struct Case {
+    const char* item;
+    const char* name;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"counter_w=70000", "counter_w", "70000 does not fit counter_w (word, 0 to 65535)"},
+      {"counter_w=-1", "counter_w", "-1 does not fit counter_w (word, 0 to 65535)"},
+      {"temp=40000", "temp", "40000 does not fit temp (int, -32768 to 32767)"},
+      {"temp=$10000", "temp", "$10000 does not fit temp (int, -32768 to 32767)"},
+      {"flag=2", "flag", "2 does not fit flag (bit, 0 to 1)"},
+      {"total=2147483648", "total",
+       "2147483648 does not fit total (long, -2147483648 to 2147483647)"},
+      {"setpoint=1E39", "setpoint", "1E39 does not fit setpoint (real, -3.4E38 to 3.4E38)"},
+      {"temp=1.5", "temp",
+       "\"1.5\" is not a valid int value for temp: it takes whole numbers from -32768 to 32767"},
+      {"serial_no=1", "serial_no", "'serial_no' is read-only; 1 was not written"},
+      {"t_fill=1", "t_fill",
+       "'t_fill' is of type timer, which carries no value; 1 was not written"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.item);
+    Sim(0).ClearRequests();
+    std::vector<std::string> args = {"write", c.item};
+    args.insert(args.end(), direct.begin(), direct.end());
+    const CliRun run = Run(args);
+    EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+    EXPECT_TRUE(Requests(0, kWriteRandom).empty()) << "nothing of it goes out";
+    ASSERT_EQ(run.doc["errors"].size(), 1u) << run.out;
+    EXPECT_EQ(run.doc["errors"][0]["name"], c.name);
+    EXPECT_EQ(run.doc["errors"][0]["message"], c.message);
+    ASSERT_EQ(run.doc["values"].size(), 1u) << run.out;
+    EXPECT_EQ(run.doc["values"][0]["written"], false);
+    EXPECT_EQ(run.doc["values"][0]["verified"], false);
+  }
+  EXPECT_EQ(Sim(0).ReadVar("counter_w"), 1234u);
+  EXPECT_EQ(Sim(0).ReadVar("temp"), static_cast<uint16_t>(-125));
+  EXPECT_EQ(Sim(0).ReadVar("flag"), 1u);
+  EXPECT_EQ(Sim(0).ReadVar("serial_no"), 20240117u);
+
+  // Beside a refused value, the others of the same controller are written and verified.
+  std::vector<std::string> args = {"write", "counter_w=70000", "temp=-300", "total=5"};
+  args.insert(args.end(), direct.begin(), direct.end());
+  Sim(0).ClearRequests();
+  const CliRun mixed = Run(args, false);
+  EXPECT_EQ(mixed.exitCode, 1) << mixed.out << mixed.err;
+  EXPECT_NE(mixed.err.find("error: NAD 10 counter_w: 70000 does not fit counter_w (word, 0 to "
+                           "65535)"),
+            std::string::npos)
+      << mixed.err;
+  EXPECT_NE(mixed.out.find("WRITTEN  VERIFIED"), std::string::npos) << mixed.out;
+  EXPECT_EQ(Requests(0, kWriteRandom).size(), 1u);
+  EXPECT_EQ(Sim(0).ReadVar("temp"), static_cast<uint16_t>(-300));
+  EXPECT_EQ(Sim(0).ReadVar("total"), 5u);
+  EXPECT_EQ(Sim(0).ReadVar("counter_w"), 1234u);
+}
+
+TEST_F(CliTest, ImportWriteListsEveryRefusedEntryAndWritesTheRest) {
+  StartHost(1);
+  const auto file = (dir_ / "values.xml").string();
+  std::ofstream(file) << "<?xml version=\"1.0\"?>\n<data>"
+                         "<var><name>c10.counter_w</name><value>70000</value></var>"
+                         "<var><name>c10.temp</name><value>321</value></var>"
+                         "<var><name>c10.serial_no</name><value>5</value></var>"
+                         "<var><name>c10.flag</name><value>0.5</value></var>"
+                         "</data>";
+  const CliRun run = Run({"import", file, "--write"});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  std::map<std::string, std::string> messages;
+  for (const json& e : run.doc["errors"]) messages[e["name"]] = e["message"];
+  EXPECT_EQ(messages.size(), 3u) << run.out;
+  EXPECT_EQ(messages["counter_w"], "70000 does not fit counter_w (word, 0 to 65535)");
+  EXPECT_EQ(messages["serial_no"], "'serial_no' is read-only; 5 was not written");
+  EXPECT_NE(messages["flag"].find("0.5"), std::string::npos) << messages["flag"];
+  const auto values = Values(run.doc);
+  EXPECT_EQ(values.at("10 temp")["verified"], true);
+  EXPECT_EQ(Sim(0).ReadVar("temp"), 321u);
+  EXPECT_EQ(Sim(0).ReadVar("counter_w"), 1234u);
+  EXPECT_EQ(Sim(0).ReadVar("serial_no"), 20240117u);
+  EXPECT_EQ(Sim(0).ReadVar("flag"), 1u);
 }
 
 TEST_F(CliTest, WriteEeStoresAfterTheValuesInOneRequest) {
@@ -265,6 +352,29 @@ TEST_F(CliTest, WriteEeStoresAfterTheValuesInOneRequest) {
   const CliRun read = Run(args);
   ASSERT_EQ(read.exitCode, 0) << read.out << read.err;
   EXPECT_EQ(Values(read.doc).at("10 temp")["value"], "77");
+}
+
+TEST_F(CliTest, AControllerThatRefusesThePasswordIsSaidToRefuseIt) {
+  StartHost(1);
+  Sim(0).SetPassword("secret");
+  const auto direct = Direct(0);
+  std::vector<std::string> args = {"write", "temp=5", "--ee", "--password", "wrong"};
+  args.insert(args.end(), direct.begin(), direct.end());
+  const CliRun run = Run(args);
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  std::map<std::string, std::string> messages;
+  for (const json& e : run.doc["errors"]) messages[e["name"]] = e["message"];
+  EXPECT_EQ(messages["temp"], "the controller refuses the password (md_BADPASS)");
+  EXPECT_EQ(messages["ee_write_req"],
+            "EEPROM store failed: the controller refuses the password (md_BADPASS)");
+  EXPECT_EQ(Sim(0).ReadVar("temp"), static_cast<uint16_t>(-125));
+
+  args = {"read", "temp", "--password", "wrong"};
+  args.insert(args.end(), direct.begin(), direct.end());
+  const CliRun read = Run(args);
+  EXPECT_EQ(read.exitCode, 1);
+  ASSERT_EQ(read.doc["errors"].size(), 1u) << read.out;
+  EXPECT_EQ(read.doc["errors"][0]["message"], "PLC refuses the password!");
 }
 
 TEST_F(CliTest, ReadEeRequestsTheLoadAndWaitsForIt) {

@@ -12,6 +12,7 @@
 
 #include "comm/uAdapterTable.h"
 #include "data/uErrors.h"
+#include "data/uNumText.h"
 #include "sim/uSimHost.h"
 
 namespace {
@@ -22,10 +23,28 @@ constexpr uint8_t kReadCode = 0x21;
 constexpr uint8_t kReadRandom = 0x33;
 constexpr uint8_t kWriteRandom = 0x34;
 
-// A tag as the workflows make them: NAD, name, index, write text.
+// The write rule of these tags: a real takes a number, any other type an integer within
+// 32 bits; anything else is refused. Which values a variable may really take is decided
+// above this layer: here it matters only that what a rule accepts is written and what it
+// refuses is not.
+bool PlainNumber(const TTarvoVar& V, const std::string& text, TVarValue& value) {
+  double d = 0;
+  int32_t i = 0;
+  if (V.Typ() == vtReal && ParseFloatText(text, d)) {
+    value = TVarValue::Double(d);
+    return true;
+  }
+  if (V.Typ() == vtReal || !ParseIntegerText(text, i)) return false;
+  value = TVarValue::I32(i);
+  return true;
+}
+
+// A tag as the workflows make them: NAD, name, index, write text, and a write rule.
 TTagVar* Tag(int32_t nad, const std::string& name, int32_t index = -1,
              const std::string& write = "") {
-  return new TTagVar(std::to_string(nad) + "." + name, name, nad, index, write);
+  auto* tag = new TTagVar(std::to_string(nad) + "." + name, name, nad, index, write);
+  tag->SetWriteRule(&PlainNumber);
+  return tag;
 }
 
 sim::TSimVar Var(uint32_t address, int count, int size, const char* scope, const char* type,
@@ -417,7 +436,7 @@ TEST_F(TarvoTest, WriteGoesOutInOneRequestAndIsReadBackInTheSameCall) {
   tags.Add(Tag(10, "temp", -1, "215"));
   tags.Add(Tag(10, "setpoint", -1, "0.1"));
   tags.Add(Tag(10, "levels", 3, "-1"));
-  tags.Add(Tag(10, "flag", -1, "2"));
+  tags.Add(Tag(10, "flag", -1, "1"));
   tarvo_->Read(tags);
   EXPECT_EQ(Commands(),
             (std::vector<uint8_t>{kReadCode, kReadCode, kReadStatus, kWriteRandom, kReadRandom}));
@@ -429,15 +448,20 @@ TEST_F(TarvoTest, WriteGoesOutInOneRequestAndIsReadBackInTheSameCall) {
   EXPECT_EQ(tags.Items(2)->TarvoVar()->ValueFloat(), -1);
   for (int i = 0; i < tags.Count(); ++i) {
     EXPECT_FALSE(tags.Items(i)->WriteReq());
-    EXPECT_TRUE(tags.Items(i)->WriteError().empty());
+    EXPECT_FALSE(tags.Items(i)->WriteRefused());
   }
+  const TExchangeReport& exchange = tarvo_->LastExchange();
+  EXPECT_TRUE(exchange.Reached);
+  EXPECT_EQ(exchange.Write, TWriteAnswer::waAcknowledged);
+  EXPECT_TRUE(exchange.ReadBack);
 }
 
-TEST_F(TarvoTest, ValueThatDoesNotConvertIsNotWrittenAndSaysWhy) {
+TEST_F(TarvoTest, ARefusedValueIsNotWrittenAndItsVariableIsStillReadBack) {
   Sim().WriteVar("temp", 0, 55);
   TTagVarList tags;
-  tags.Add(Tag(10, "temp", -1, "1.5"));          // no integer
-  tags.Add(Tag(10, "total", -1, "2147483648"));  // beyond a long
+  tags.Add(Tag(10, "temp", -1, "1.5"));  // refused by the rule
+  TTagVar* unruled = new TTagVar("10.total", "total", 10, -1, "5");
+  tags.Add(unruled);  // no rule: nothing judged it, so nothing writes it
   tags.Add(Tag(10, "counter_w", -1, "77"));
   tarvo_->Read(tags);
   ASSERT_EQ(tarvo_->ProgramState(), TProgramState::psCheckCode) << tarvo_->ErrorS;
@@ -452,12 +476,41 @@ TEST_F(TarvoTest, ValueThatDoesNotConvertIsNotWrittenAndSaysWhy) {
   EXPECT_EQ(Sim().ReadVar("counter_w"), 77u);
   for (int i : {0, 1}) {
     const TTagVar* tag = tags.Items(i);
-    EXPECT_NE(tag->WriteError().find(tag->WriteValue()), std::string::npos) << tag->WriteError();
-    EXPECT_NE(tag->WriteError().find(tag->Name()), std::string::npos) << tag->WriteError();
+    EXPECT_TRUE(tag->WriteRefused()) << tag->Name();
     ASSERT_NE(tag->TarvoVar(), nullptr) << "still read back";
   }
   EXPECT_EQ(tags.Items(0)->TarvoVar()->ValueFloat(), 55);
-  EXPECT_TRUE(tags.Items(2)->WriteError().empty());
+  EXPECT_FALSE(tags.Items(2)->WriteRefused());
+
+  // With every value refused, no write request goes out at all.
+  Sim().ClearRequests();
+  TTagVarList refused;
+  refused.Add(Tag(10, "temp", -1, "x"));
+  tarvo_->Read(refused);
+  EXPECT_TRUE(Requests(kWriteRandom).empty());
+  EXPECT_EQ(tarvo_->LastExchange().Write, TWriteAnswer::waNone);
+  EXPECT_TRUE(tarvo_->LastExchange().ReadBack);
+}
+
+TEST_F(TarvoTest, AControllerThatRefusesThePasswordIsNotCalledSilent) {
+  Sim().SetPassword("secret");
+  const auto tags = ReadTags({"temp"});
+  EXPECT_EQ(tarvo_->ErrorS, "PLC refuses the password!");
+  EXPECT_EQ(tarvo_->RefusalCode(), md_BADPASS);
+  EXPECT_FALSE(tarvo_->LastExchange().Reached);
+
+  tarvo_->SetPassword("secret");
+  ReadTags({"temp"});
+  EXPECT_EQ(tarvo_->RefusalCode(), md_REQ);
+  EXPECT_TRUE(tarvo_->LastExchange().ReadBack);
+
+  // A silent one is what it always was.
+  sim::TSimFaults silent;
+  silent.DropProbability = 1;
+  Sim().SetFaults(silent);
+  tarvo_->Disconnect();
+  ReadTags({"temp"});
+  EXPECT_EQ(tarvo_->RefusalCode(), md_REQ);
 }
 
 TEST_F(TarvoTest, RealHoldingNoFiniteNumberIsReadWithoutRaising) {

@@ -293,6 +293,51 @@ class fMainSimTest : public QObject {
     QCOMPARE(t.W().StatusText(), QString());
   }
 
+  void AValueThatDoesNotFitStaysRedWithItsReason() {
+    TSimWindow t;
+    QVERIFY(t.Started);
+    t.Scan();
+    t.F.ShowTab(1);
+    t.Control<QPushButton>("btnRead1")->click();
+    const uint32_t before = t.Host->Controller(0).ReadVar("temp").value_or(0);
+    uitest::Click(t.F.Table(1)->viewport(), t.F.CellPoint(1, 0, 2));
+    uitest::WhenModal<TfmEditValue>([](TfmEditValue* d) {
+      d->edValue()->clear();
+      QTest::keyClicks(d->edValue(), "70000");
+      d->btnOK()->click();
+    });
+    QTest::keyClick(t.F.Table(1), Qt::Key_Return);
+    t.Control<QPushButton>("btnWrite1")->click();
+    QTRY_VERIFY(t.S().Running() == TWorkflow::wfNone);
+
+    const QString reason("70000 does not fit temp (int, -32768 to 32767)");
+    QCOMPARE(t.Host->Controller(0).ReadVar("temp").value_or(0), before);
+    QCOMPARE(t.W().StatusText(), "NAD 10: " + reason);
+    QCOMPARE(t.Text(1, 0, 2), QString("70000"));
+    QCOMPARE(t.Data(1, 0, 2, crTextColour).toInt(), int(TTextColour::tcRed));
+    QCOMPARE(t.Data(1, 0, 2, Qt::ToolTipRole).toString(),
+             reason + "\nTank temperature in 0.1 degC");
+    // Written again unchanged, it is refused again.
+    t.Control<QPushButton>("btnWrite1")->click();
+    QCOMPARE(t.Data(1, 0, 2, crTextColour).toInt(), int(TTextColour::tcRed));
+    QCOMPARE(t.Host->Controller(0).ReadVar("temp").value_or(0), before);
+
+    // Changed by the user, the reason goes; written, the cell is black again.
+    uitest::Click(t.F.Table(1)->viewport(), t.F.CellPoint(1, 0, 2));
+    uitest::WhenModal<TfmEditValue>([](TfmEditValue* d) {
+      d->edValue()->clear();
+      QTest::keyClicks(d->edValue(), "-300");
+      d->btnOK()->click();
+    });
+    QTest::keyClick(t.F.Table(1), Qt::Key_Return);
+    QCOMPARE(t.Data(1, 0, 2, Qt::ToolTipRole).toString(), QString("Tank temperature in 0.1 degC"));
+    t.Control<QPushButton>("btnWrite1")->click();
+    QCOMPARE(t.Text(1, 0, 2), QString("-300"));
+    QVERIFY(t.Data(1, 0, 2, crTextColour).toInt() != int(TTextColour::tcRed));
+    QCOMPARE(t.Host->Controller(0).ReadVar("temp").value_or(0), uint32_t(uint16_t(-300)));
+    QCOMPARE(t.W().StatusText(), QString());
+  }
+
   void ExportAndImport() {
     TSimWindow t;
     QVERIFY(t.Started);

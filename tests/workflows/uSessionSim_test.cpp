@@ -11,6 +11,7 @@
 #include "workflow_support.h"
 #include "workflows/uSession.h"
 #include "workflows/uTableDisplay.h"
+#include "workflows/uWrites.h"
 
 namespace {
 
@@ -299,25 +300,79 @@ TEST_F(WorkflowTest, ReadAndWriteEachType) {
   EXPECT_TRUE(recorder_.Warnings.empty());
 }
 
-TEST_F(WorkflowTest, AValueThatDoesNotFitItsTypeIsNotWrittenAndSaysWhy) {
+TEST_F(WorkflowTest, AValueThatDoesNotFitItsTypeIsNotWrittenAndStaysAwaitingItsWrite) {
   Start(1);
-  const int tab = AddTab({"counter_w", "temp"});
+  const std::vector<std::string> names = {"counter_w", "temp", "flag", "setpoint"};
+  const int tab = AddTab(names);
   Scan();
-  CellOf(tab, 0, 0).SetCaption("12.5");
-  CellOf(tab, 0, 0).AwaitWrite = true;
-  CellOf(tab, 0, 1).SetCaption("70000");
-  CellOf(tab, 0, 1).AwaitWrite = true;
+  const std::pair<const char*, TValueVerdict> refused[] = {{"12.5", TValueVerdict::vvNotWhole},
+                                                           {"70000", TValueVerdict::vvOutOfRange},
+                                                           {"2", TValueVerdict::vvOutOfRange},
+                                                           {"1E39", TValueVerdict::vvOutOfRange}};
+  for (int i = 0; i < 4; ++i) {
+    CellOf(tab, 0, i).SetCaption(refused[i].first);
+    CellOf(tab, 0, i).AwaitWrite = true;
+  }
   ASSERT_EQ(session_->WriteTab(tab), TWorkflowResult::wrDone);
+
+  EXPECT_TRUE(Requests(0, kWriteRandom).empty()) << "nothing of a refused value goes out";
   EXPECT_EQ(Sim(0).ReadVar("counter_w"), 1234u);
-  EXPECT_EQ(Captions(tab, 0)[0], "1234");
-  // The data layer keeps the low 16 bits of a value past an int's range: the controller
-  // then holds something else than was asked, and the user is told so.
-  EXPECT_EQ(Sim(0).ReadVar("temp"), 4464u);
-  EXPECT_EQ(Captions(tab, 0)[1], "4464");
-  ASSERT_EQ(recorder_.Warnings.size(), 2u);
-  EXPECT_EQ(recorder_.Warnings[0].rfind("NAD 10: ", 0), 0u) << recorder_.Warnings[0];
-  EXPECT_NE(recorder_.Warnings[0].find("12.5"), std::string::npos) << recorder_.Warnings[0];
-  EXPECT_EQ(recorder_.Warnings[1], "NAD 10: temp: wrote 70000, the controller holds 4464");
+  EXPECT_EQ(Sim(0).ReadVar("temp"), static_cast<uint16_t>(-125));
+  EXPECT_EQ(Sim(0).ReadVar("flag"), 1u);
+  ASSERT_EQ(recorder_.Writes.size(), 4u);
+  for (int i = 0; i < 4; ++i) {
+    const TTreeVar& cell = CellOf(tab, 0, i);
+    SCOPED_TRACE(refused[i].first);
+    EXPECT_EQ(cell.Caption(), refused[i].first) << "the user's text stays";
+    EXPECT_TRUE(cell.AwaitWrite) << "and stays red";
+    ASSERT_NE(cell.Note, nullptr);
+    EXPECT_EQ(cell.Note->Kind, TWriteKind::wkRefused);
+    EXPECT_EQ(cell.Note->Check.Verdict, refused[i].second);
+    const TWriteOutcome& reported = recorder_.Writes[static_cast<size_t>(i)];
+    EXPECT_EQ(reported.NAD, 10);
+    EXPECT_EQ(reported.Name, names[static_cast<size_t>(i)]);
+    EXPECT_EQ(reported.Text, refused[i].first);
+  }
+  EXPECT_EQ(CellOf(tab, 0, 1).Note->Check.Range.Max, 32767);
+  EXPECT_TRUE(recorder_.Warnings.empty()) << "the front-end words the outcomes";
+
+  // Until the user changes it: a new text clears the reason, and the next Write takes it.
+  CellOf(tab, 0, 1).SetCaption("-300");
+  EXPECT_EQ(CellOf(tab, 0, 1).Note, nullptr);
+  recorder_.Writes.clear();
+  for (int i : {0, 2, 3}) CellOf(tab, 0, i).AwaitWrite = false;
+  ASSERT_EQ(session_->WriteTab(tab), TWorkflowResult::wrDone);
+  EXPECT_EQ(Sim(0).ReadVar("temp"), static_cast<uint16_t>(-300));
+  EXPECT_EQ(CellOf(tab, 0, 1).Caption(), "-300");
+  EXPECT_FALSE(CellOf(tab, 0, 1).AwaitWrite);
+  EXPECT_TRUE(recorder_.Writes.empty());
+}
+
+TEST_F(WorkflowTest, WriteAllLeavesReadOnlyVariablesAlone) {
+  Start(1);
+  // serial_no and scan_time are read-only in the controller's allocation file.
+  const int tab = AddTab({"serial_no", "scan_time", "temp"});
+  Scan();
+  ASSERT_EQ(session_->ReadTab(tab), TWorkflowResult::wrDone);
+  CellOf(tab, 0, 0).SetCaption("1");
+  CellOf(tab, 0, 0).AwaitWrite = true;
+  Sim(0).ClearRequests();
+  session_->CheckBoxClicked(TTabOption::toWriteAll, true);
+  ASSERT_EQ(session_->WriteTab(tab), TWorkflowResult::wrDone);
+
+  EXPECT_EQ(Sim(0).ReadVar("serial_no"), 20240117u);
+  const auto writes = Requests(0, kWriteRandom);
+  ASSERT_EQ(writes.size(), 1u) << "temp alone";
+  EXPECT_TRUE(WrittenValue(writes[0], *Sim(0).VarAddress("temp")));
+  EXPECT_FALSE(WrittenValue(writes[0], *Sim(0).VarAddress("serial_no")));
+  ASSERT_EQ(recorder_.Writes.size(), 2u);
+  for (const TWriteOutcome& w : recorder_.Writes) {
+    EXPECT_EQ(w.Kind, TWriteKind::wkRefused) << w.Name;
+    EXPECT_EQ(w.Check.Verdict, TValueVerdict::vvReadOnly) << w.Name;
+  }
+  EXPECT_EQ(CellOf(tab, 0, 0).Caption(), "1");
+  EXPECT_TRUE(CellOf(tab, 0, 0).AwaitWrite) << "the user's value is kept, unwritten";
+  EXPECT_FALSE(CellOf(tab, 0, 1).AwaitWrite) << "a value only read stays as it was";
 }
 
 TEST_F(WorkflowTest, WriteAllSendsEveryKnownCellOtherwiseOnlyTheChangedOnes) {

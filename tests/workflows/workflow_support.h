@@ -12,6 +12,7 @@
 
 #include "sim/uSimHost.h"
 #include "workflows/uSession.h"
+#include "workflows/uWrites.h"
 
 namespace wftest {
 
@@ -36,6 +37,8 @@ class TRecorder : public TWorkflowFrontEnd {
   std::vector<std::string> Events;  // "repaint 1", "cell 1 0 2", "pause 20", ...
   std::vector<std::string> Messages;
   std::vector<std::string> Warnings;
+  std::vector<TWriteOutcome> Writes;  // the writes reported (all but the verified ones)
+  std::vector<TEepromStoreOutcome> Stores;
   std::vector<TWorkflow> Changes;
   int BusyDepth = 0;
   std::vector<bool> TabControls;
@@ -68,6 +71,10 @@ class TRecorder : public TWorkflowFrontEnd {
     Messages.push_back(text);
   }
   void Warning(const std::string& text) override { Warnings.push_back(text); }
+  void WriteReported(const TWriteOutcome& outcome) override { Writes.push_back(outcome); }
+  void EepromStoreReported(const TEepromStoreOutcome& outcome) override {
+    Stores.push_back(outcome);
+  }
   void EnableTabControls(bool enabled) override { TabControls.push_back(enabled); }
   void WorkflowChanged(TWorkflow running) override { Changes.push_back(running); }
   bool EditValue(std::string& value) override {
