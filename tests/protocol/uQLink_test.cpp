@@ -12,9 +12,8 @@ std::vector<uint8_t> Bytes(std::initializer_list<int> list) {
   return v;
 }
 
-const std::vector<uint8_t> kAnswer =
-    Bytes({0xAA, 0x55, 0x04, 0x00, 0xE8, 0x03, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00,
-           0x01, 0x02, 0x71, 0x31});
+const std::vector<uint8_t> kAnswer = Bytes({0xAA, 0x55, 0x04, 0x00, 0xE8, 0x03, 0x00, 0x00, 0x01,
+                                            0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x02, 0x71, 0x31});
 
 struct Decoded {
   bool ok;
@@ -37,7 +36,9 @@ TEST(QLinkChecksum, PasswordHash) {
   EXPECT_EQ(PasswordHashUtf8("abc"), 0x7F00);
   // Only the low byte of a UTF-16 code unit counts: U+0141 weighs like 'A' (0x41).
   EXPECT_EQ(PasswordHash(u"\u0141bc"), PasswordHash(u"Abc"));
-  EXPECT_EQ(PasswordHashUtf8("\xC5\x81" "bc"), PasswordHash(u"Abc"));
+  EXPECT_EQ(PasswordHashUtf8("\xC5\x81"
+                             "bc"),
+            PasswordHash(u"Abc"));
 }
 
 TEST(QLinkChecksum, WeightsRepeatEverySixteenBytes) {
@@ -55,7 +56,9 @@ TEST(QLinkEncode, PingFrameByteForByte) {
   uint16_t length = 0;
   ASSERT_TRUE(EncodeFrame(1, 0, 0x10, md_REQ, mt_COMMAND, buffer, length, 0));
   EXPECT_EQ(length, 19);
-  EXPECT_EQ(BytesToHex(buffer, length), "AA5505000100000000000000000010" "0000CB0C");
+  EXPECT_EQ(BytesToHex(buffer, length),
+            "AA5505000100000000000000000010"
+            "0000CB0C");
 }
 
 TEST(QLinkEncode, ParameterBlockLimit) {
