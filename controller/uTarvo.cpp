@@ -1,11 +1,7 @@
 #include "controller/uTarvo.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <exception>
-#include <functional>
-#include <string_view>
-#include <unordered_map>
 #include <utility>
 
 #include "data/uZipFile.h"
@@ -30,201 +26,7 @@ class TBorrowedTags {
   TTagVarList& fB;
 };
 
-bool Binds(const TTarvoVar& V, const TTagVar& T, int32_t NAD) {
-  return T.NAD() == NAD && V.Name() == T.Name() && V.ArrayCount() > T.ArrayIndex() &&
-         V.Scope() == vsGlobal &&
-         (V.ArrayIndex() == T.ArrayIndex() || (T.ArrayIndex() < 0 && V.ArrayIndex() == 0));
-}
-
-// The element a tag asks for: its index, or 0 when it names no element.
-int32_t ElementOf(const TTagVar& T) {
-  return T.ArrayIndex() < 0 ? 0 : T.ArrayIndex();
-}
-
-struct TNameHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
-
-struct TNameElement {
-  std::string_view Name;
-  int32_t Element;
-  bool operator==(const TNameElement&) const = default;
-};
-
-struct TNameElementHash {
-  size_t operator()(const TNameElement& k) const {
-    return std::hash<std::string_view>{}(k.Name) ^
-           (static_cast<size_t>(k.Element) * 0x9E3779B97F4A7C15u);
-  }
-};
-
 }  // namespace
-
-// The global variables of one variable list by name and element. A tag binds only to a
-// global variable of its own name whose element is the tag's (0 for a tag without an
-// index), so these are the only candidates a binding has to look at. Each distinct name
-// and element is a key; the positions of its variables are kept in list order.
-struct TTarvo::TVarIndex {
-  struct TElement {
-    int32_t Element;
-    int Key;
-  };
-  std::unordered_map<std::string, std::vector<TElement>, TNameHash, std::equal_to<>> ByName;
-  std::vector<int> Start;      // per key, where its positions begin in Positions; one more
-  std::vector<int> Positions;  // grouped by key, ascending within each key
-  // What it was built from: the list, its variables and their elements. Binding a tag by
-  // hand moves a variable to the tag's element, and the list can be changed through
-  // TarvoVarList(); either way the index is built again before it is used.
-  const TTarvoVarList* List = nullptr;
-  std::vector<std::pair<const TTarvoVar*, int32_t>> Items;
-  // Scratch of the copy-back plan: the first variable bound per key, valid where the
-  // stamp is the current pass's.
-  mutable std::vector<uint32_t> Stamp;
-  mutable std::vector<TTarvoVar*> FirstBound;
-  mutable uint32_t Pass = 0;
-  // The key each tag of a tag list found at its last binding, by the tag's position. A
-  // Read binds the same tags again and again, so a tag that is still the one at its
-  // position, with the same name and element, takes its key from here instead of the
-  // lookup. Emptied whenever the index is built.
-  struct TTagKey {
-    const TTagVar* Tag;
-    std::string Name;
-    int32_t Element;
-    int Key;
-  };
-  struct TTagKeys {
-    const TTagVarList* Tags = nullptr;
-    std::vector<TTagKey> Keys;
-  };
-  mutable TTagKeys TagKeys[2];
-  mutable int NextTagKeys = 0;
-
-  // The key of tag `t` of `tags`, remembered for the next binding of the same list.
-  int KeyOfTag(const TTagVarList& tags, int t, const TTagVar& T) const {
-    TTagKeys* cache = nullptr;
-    for (TTagKeys& c : TagKeys) {
-      if (c.Tags == &tags) cache = &c;
-    }
-    if (cache == nullptr) {
-      cache = &TagKeys[NextTagKeys];
-      NextTagKeys = (NextTagKeys + 1) % 2;
-      cache->Tags = &tags;
-      cache->Keys.clear();
-    }
-    const int32_t element = ElementOf(T);
-    const auto at = static_cast<size_t>(t);
-    if (at < cache->Keys.size()) {
-      const TTagKey& known = cache->Keys[at];
-      if (known.Tag == &T && known.Element == element && known.Name == T.Name()) return known.Key;
-    }
-    const int key = Find(T.Name(), element);
-    if (at >= cache->Keys.size()) cache->Keys.resize(at + 1, TTagKey{nullptr, {}, 0, -1});
-    TTagKey& entry = cache->Keys[at];
-    entry.Tag = &T;
-    entry.Name = T.Name();
-    entry.Element = element;
-    entry.Key = key;
-    return key;
-  }
-
-  bool Describes(const TTarvoVarList& list) const {
-    if (List != &list || static_cast<size_t>(list.Count()) != Items.size()) return false;
-    for (size_t v = 0; v < Items.size(); ++v) {
-      const TTarvoVar* V = list.Items(static_cast<int>(v));
-      if (V != Items[v].first || V->ArrayIndex() != Items[v].second) return false;
-    }
-    return true;
-  }
-
-  int Keys() const { return static_cast<int>(Start.size()) - 1; }
-
-  // The key of a name and element, or -1.
-  int Find(std::string_view name, int32_t element) const {
-    const auto it = ByName.find(name);
-    if (it == ByName.end()) return -1;
-    const std::vector<TElement>& elements = it->second;
-    const auto e =
-        std::lower_bound(elements.begin(), elements.end(), element,
-                         [](const TElement& a, int32_t value) { return a.Element < value; });
-    return e != elements.end() && e->Element == element ? e->Key : -1;
-  }
-
-  void Build(const TTarvoVarList& list) {
-    List = &list;
-    const int count = list.Count();
-    Items.clear();
-    ByName.clear();
-    std::vector<int> keyOf(static_cast<size_t>(count), -1);
-    std::vector<int> sizes;
-    for (int v = 0; v < count; ++v) {
-      const TTarvoVar* V = list.Items(v);
-      Items.emplace_back(V, V->ArrayIndex());
-      if (V->Scope() != vsGlobal) continue;
-      auto found = ByName.find(std::string_view(V->Name()));
-      if (found == ByName.end()) found = ByName.emplace(V->Name(), std::vector<TElement>{}).first;
-      std::vector<TElement>& elements = found->second;
-      const int32_t element = V->ArrayIndex();
-      // An array lists its elements in order, so the new element is nearly always last.
-      auto at = elements.end();
-      if (!elements.empty() && elements.back().Element >= element) {
-        at = std::lower_bound(elements.begin(), elements.end(), element,
-                              [](const TElement& a, int32_t value) { return a.Element < value; });
-      }
-      int key = 0;
-      if (at != elements.end() && at->Element == element) {
-        key = at->Key;
-      } else {
-        key = static_cast<int>(sizes.size());
-        sizes.push_back(0);
-        elements.insert(at, TElement{element, key});
-      }
-      keyOf[static_cast<size_t>(v)] = key;
-      ++sizes[static_cast<size_t>(key)];
-    }
-    Start.assign(sizes.size() + 1, 0);
-    for (size_t k = 0; k < sizes.size(); ++k) Start[k + 1] = Start[k] + sizes[k];
-    Positions.assign(static_cast<size_t>(Start.back()), 0);
-    std::vector<int> next(Start.begin(), Start.end() - 1);
-    for (int v = 0; v < count; ++v) {
-      const int key = keyOf[static_cast<size_t>(v)];
-      if (key >= 0) Positions[static_cast<size_t>(next[static_cast<size_t>(key)]++)] = v;
-    }
-    Stamp.assign(sizes.size(), 0);
-    FirstBound.assign(sizes.size(), nullptr);
-    Pass = 0;
-    for (TTagKeys& c : TagKeys) c = TTagKeys{};
-  }
-};
-
-// What CopyValuesToTagVars does for the tags of the last binding: the variable each working
-// copy's value goes to. It holds while the same tags are bound to the same variables.
-struct TTarvo::TCopyPlan {
-  struct TBinding {
-    const TTagVar* Tag;
-    const TTarvoVar* Var;
-    int32_t NAD;
-    int32_t Element;  // of the variable
-  };
-  const TTagVarList* Tags = nullptr;
-  int32_t NAD = 0;
-  std::vector<TBinding> Bindings;
-  std::vector<TTarvoVar*> Targets;  // per working copy; nullptr: its value is dropped
-
-  bool Holds(const TTagVarList& tags, int32_t nad, int copies) const {
-    if (Tags != &tags || NAD != nad || tags.Count() != static_cast<int>(Bindings.size()) ||
-        copies != static_cast<int>(Targets.size())) {
-      return false;
-    }
-    for (int t = 0; t < tags.Count(); ++t) {
-      const TTagVar* T = tags.Items(t);
-      const TBinding& b = Bindings[static_cast<size_t>(t)];
-      if (T != b.Tag || T->TarvoVar() != b.Var || T->NAD() != b.NAD) return false;
-      if (b.Var != nullptr && b.Var->ArrayIndex() != b.Element) return false;
-    }
-    return true;
-  }
-};
 
 // ---- TTarvo --------------------------------------------------------------------------
 
@@ -236,10 +38,7 @@ TTarvo::TTarvo(int32_t aNAD) : TTarvo() {
 
 TTarvo::TTarvo(std::unique_ptr<TCommunicator> aComm)
     : fTarvoVarList(std::make_unique<TTarvoVarList>()),
-      fSelectedVarList(std::make_unique<TTarvoVarList>()),
-      fSpareVarList(std::make_unique<TTarvoVarList>()),
-      fVarIndex(std::make_unique<TVarIndex>()),
-      fCopyPlan(std::make_unique<TCopyPlan>()),
+      fBinding(std::make_unique<TVarBinding>()),
       fComm(aComm.get()),
       fOwnedComm(std::move(aComm)) {
   fEthAdapterID = fComm->EthAdapter().ID();
@@ -340,25 +139,11 @@ void TTarvo::Exchange() {
   AssignTarvoVarsToTagVars(fWriteTagVarList);
   // A refused text left its variable at the last known value; writing that would put a
   // value on the controller that nobody gave.
-  const auto refused = [](const TTagVar* T) { return T->WriteRefused(); };
-  if (std::any_of(fSelectedTags.begin(), fSelectedTags.end(), refused)) {
-    auto kept = std::make_unique<TTarvoVarList>();
-    std::vector<TTagVar*> keptTags;
-    for (size_t i = 0; i < fSelectedTags.size(); ++i) {
-      if (refused(fSelectedTags[i])) continue;
-      auto copy = std::make_unique<TTarvoVar>();
-      copy->Assign(fSelectedVarList->Items(static_cast<int>(i)));
-      kept->Add(std::move(copy));
-      keptTags.push_back(fSelectedTags[i]);
-    }
-    fSelectedVarList = std::move(kept);
-    fSelectedTags = std::move(keptTags);
-    fCopyPlan->Tags = nullptr;
-  }
-  if (fSelectedVarList->Count() > 0) {
+  fBinding->DropCopies([](const TTagVar& T) { return T.WriteRefused(); });
+  if (fBinding->Copies().Count() > 0) {
     // A lost write shows in the read-back; the answer tells the caller what became of it
     // when the read-back is lost too.
-    if (fComm->WriteVars(fSelectedVarList.get())) {
+    if (fComm->WriteVars(&fBinding->Copies())) {
       fExchange.Write = TWriteAnswer::waAcknowledged;
     } else {
       NoteRefusal();
@@ -376,9 +161,8 @@ void TTarvo::Exchange() {
     NoteRefusal();
     StepFailed("Error reading vars");
   }
-  fSelectedTags.clear();
   // The caller may free its tags once Read returns.
-  fCopyPlan->Tags = nullptr;
+  fBinding->ReleaseTags();
 }
 
 bool TTarvo::CheckSocket() {
@@ -415,7 +199,7 @@ bool TTarvo::CheckPLCRun() {
 }
 
 bool TTarvo::ReadALC() {
-  ForgetSelection();
+  fBinding->Forget();
   fTarvoVarList->Clear();
 
   std::unique_ptr<TMemoryStream> stream;
@@ -439,131 +223,15 @@ bool TTarvo::ReadALC() {
 }
 
 bool TTarvo::ReadVars() {
-  return fComm->ReadVars(fSelectedVarList.get());
-}
-
-const TTarvo::TVarIndex& TTarvo::VarIndex() {
-  if (!fVarIndex->Describes(*fTarvoVarList)) fVarIndex->Build(*fTarvoVarList);
-  return *fVarIndex;
-}
-
-void TTarvo::ForgetSelection() {
-  fSelectedVarList->Clear();
-  fSpareVarList->Clear();
-  fSelectedTags.clear();
-  fCopyPlan->Tags = nullptr;
-  fVarIndex->List = nullptr;
+  return fComm->ReadVars(&fBinding->Copies());
 }
 
 void TTarvo::AssignTarvoVarsToTagVars(TTagVarList& TagVarList) {
-  fSelectedTags.clear();
-  TagVarList.ClearTarvoVarReferences();
-  const TVarIndex& index = VarIndex();
-
-  // Every (variable, tag) pair that binds, found through the index and then taken in the
-  // order of the variable list and, for one variable, of the tag list: the order in which
-  // the bindings are made and the copies travel.
-  struct TPair {
-    int Var;
-    int Tag;
-    int Key;
-    bool operator<(const TPair& o) const { return Var != o.Var ? Var < o.Var : Tag < o.Tag; }
-  };
-  std::vector<TPair> pairs;
-  std::vector<int> tagKey(static_cast<size_t>(TagVarList.Count()), -1);
-  for (int t = 0; t < TagVarList.Count(); ++t) {
-    const TTagVar* T = TagVarList.Items(t);
-    if (T->NAD() != fNAD) continue;
-    const int key = index.KeyOfTag(TagVarList, t, *T);
-    if (key < 0) continue;
-    tagKey[static_cast<size_t>(t)] = key;
-    for (int i = index.Start[static_cast<size_t>(key)];
-         i < index.Start[static_cast<size_t>(key) + 1]; ++i) {
-      const int v = index.Positions[static_cast<size_t>(i)];
-      if (Binds(*fTarvoVarList->Items(v), *T, fNAD)) pairs.push_back({v, t, key});
-    }
-  }
-  // Tags in the order of their variables, as a table column usually is, need no sorting.
-  if (!std::is_sorted(pairs.begin(), pairs.end())) std::sort(pairs.begin(), pairs.end());
-
-  // A Read binds its write tags and then its read tags, each time to as many copies as
-  // the call before; the copies of the last two bindings are kept and assigned afresh
-  // when the count is the same, instead of being freed and made again.
-  const int copies = static_cast<int>(pairs.size());
-  if (fSelectedVarList->Count() != copies) std::swap(fSelectedVarList, fSpareVarList);
-  const bool reuse = fSelectedVarList->Count() == copies;
-  if (!reuse) fSelectedVarList->Clear();
-  std::vector<int> copyKey;
-  copyKey.reserve(pairs.size());
-  fSelectedTags.reserve(pairs.size());
-  for (int c = 0; c < copies; ++c) {
-    const TPair& p = pairs[static_cast<size_t>(c)];
-    TTarvoVar* V = fTarvoVarList->Items(p.Var);
-    TTagVar* T = TagVarList.Items(p.Tag);
-    T->SetTarvoVar(V);
-    // After the setter, so the copy carries a value just applied.
-    if (reuse) {
-      fSelectedVarList->Items(c)->Assign(V);
-    } else {
-      auto copy = std::make_unique<TTarvoVar>();
-      copy->Assign(V);
-      fSelectedVarList->Add(std::move(copy));
-    }
-    fSelectedTags.push_back(T);
-    copyKey.push_back(p.Key);
-  }
-
-  // The copy-back goes to the variable of the first tag, in list order, bound to a
-  // variable of the copy's name and element; a tag is bound only to variables of its own
-  // key, so the first bound tag of each key decides.
-  TCopyPlan& plan = *fCopyPlan;
-  plan.Tags = &TagVarList;
-  plan.NAD = fNAD;
-  plan.Bindings.clear();
-  plan.Targets.clear();
-  if (++index.Pass == 0) {
-    std::fill(index.Stamp.begin(), index.Stamp.end(), 0u);
-    index.Pass = 1;
-  }
-  const uint32_t pass = index.Pass;
-  for (int t = 0; t < TagVarList.Count(); ++t) {
-    const TTagVar* T = TagVarList.Items(t);
-    TTarvoVar* V = T->TarvoVar();
-    plan.Bindings.push_back({T, V, T->NAD(), V != nullptr ? V->ArrayIndex() : 0});
-    const int key = tagKey[static_cast<size_t>(t)];
-    if (V == nullptr || key < 0 || index.Stamp[static_cast<size_t>(key)] == pass) continue;
-    index.Stamp[static_cast<size_t>(key)] = pass;
-    index.FirstBound[static_cast<size_t>(key)] = V;
-  }
-  for (int key : copyKey) plan.Targets.push_back(index.FirstBound[static_cast<size_t>(key)]);
+  fBinding->Bind(*fTarvoVarList, fNAD, TagVarList);
 }
 
 void TTarvo::CopyValuesToTagVars(TTagVarList& TagVarList) {
-  const int copies = fSelectedVarList->Count();
-  // The raw value, so that a real holding no finite number cannot raise here.
-  if (fCopyPlan->Holds(TagVarList, fNAD, copies)) {
-    for (int c = 0; c < copies; ++c) {
-      if (TTarvoVar* V = fCopyPlan->Targets[static_cast<size_t>(c)]) {
-        V->SetTarvoValue(fSelectedVarList->Items(c)->TarvoValue());
-      }
-    }
-    return;
-  }
-  // Tags bound some other way: the first bound tag of this NAD per name and element of its
-  // variable.
-  std::unordered_map<TNameElement, TTarvoVar*, TNameElementHash> first;
-  first.reserve(static_cast<size_t>(TagVarList.Count()));
-  for (int t = 0; t < TagVarList.Count(); ++t) {
-    const TTagVar* T = TagVarList.Items(t);
-    TTarvoVar* V = T->TarvoVar();
-    if (V == nullptr || T->NAD() != fNAD) continue;
-    first.try_emplace(TNameElement{V->Name(), V->ArrayIndex()}, V);
-  }
-  for (int c = 0; c < copies; ++c) {
-    const TTarvoVar* C = fSelectedVarList->Items(c);
-    const auto it = first.find(TNameElement{C->Name(), C->ArrayIndex()});
-    if (it != first.end()) it->second->SetTarvoValue(C->TarvoValue());
-  }
+  fBinding->CopyBack(TagVarList, fNAD);
 }
 
 bool TTarvo::Disconnect() {
@@ -596,7 +264,7 @@ void TTarvo::SetIP(const std::string& Value) {
 }
 
 void TTarvo::SetTarvoVarList(std::unique_ptr<TTarvoVarList> Value) {
-  ForgetSelection();
+  fBinding->Forget();
   fTarvoVarList = Value ? std::move(Value) : std::make_unique<TTarvoVarList>();
 }
 

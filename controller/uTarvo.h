@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "comm/uCommunication.h"
+#include "controller/uVarBinding.h"
 #include "data/uTagVars.h"
 #include "data/uTarvoVars.h"
 
@@ -116,35 +117,23 @@ class TTarvo {
   TProgramState ProgramState() const { return fProgramState; }
   // The working copies of the variables bound by the last binding, in the order their
   // values travel.
-  const TTarvoVarList& SelectedVarList() const { return *fSelectedVarList; }
+  const TTarvoVarList& SelectedVarList() const { return fBinding->Copies(); }
 
   std::string ErrorS;
 
  private:
-  struct TVarIndex;
-  struct TCopyPlan;
-
   void SetError(const std::string& Text);
   // A step of Read failed: its own text, unless the controller refused the password.
   void StepFailed(const std::string& Text);
   // Keeps what the communicator's last request was answered with, when it was refused.
   void NoteRefusal();
   void Exchange();
-  // The lookup of fTarvoVarList, built on first use after the list changed.
-  const TVarIndex& VarIndex();
-  // Forgets the working copies and everything worked out from the variable list.
-  void ForgetSelection();
 
   int32_t fNAD = -1;
   std::string fIP;
   std::unique_ptr<TTarvoVarList> fTarvoVarList;
-  std::unique_ptr<TTarvoVarList> fSelectedVarList;
-  // The copies of the binding before the last, kept to be assigned again.
-  std::unique_ptr<TTarvoVarList> fSpareVarList;
-  // The tag each copy of fSelectedVarList was made for, in the same order.
-  std::vector<TTagVar*> fSelectedTags;
-  std::unique_ptr<TVarIndex> fVarIndex;
-  std::unique_ptr<TCopyPlan> fCopyPlan;
+  // The tags bound to fTarvoVarList and the working copies that carry their values.
+  std::unique_ptr<TVarBinding> fBinding;
   TTagVarList fWriteTagVarList;  // borrowed tags: emptied without freeing
   TTagVarList fReadTagVarList;   // borrowed tags: emptied without freeing
   TProgramState fProgramState = TProgramState::psInit;
