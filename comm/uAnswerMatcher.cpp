@@ -73,17 +73,31 @@ uint8_t TAnswerMatcher::ChangesOf(uint8_t command) {
   }
 }
 
+uint64_t TAnswerMatcher::Fingerprint(const std::string& text) {
+  return static_cast<uint64_t>(std::hash<std::string>{}(text));
+}
+
 TAnswerMatcher::TOrigin TAnswerMatcher::OriginOf(const std::string& key, uint8_t command) const {
   TOrigin origin;
-  origin.Key = key;
+  origin.Key = std::make_shared<const std::string>(key);
+  origin.KeyHash = std::hash<std::string_view>{}(key);
   origin.Topic = TopicOf(command);
   origin.Epoch = fEpoch[origin.Topic];
   return origin;
 }
 
+TAnswerMatcher::TProbe TAnswerMatcher::ProbeOf(const std::string& key, uint8_t command) const {
+  TProbe probe;
+  probe.Key = key;
+  probe.KeyHash = std::hash<std::string_view>{}(key);
+  probe.Topic = TopicOf(command);
+  probe.Epoch = fEpoch[probe.Topic];
+  return probe;
+}
+
 TAnswerMatcher::TimePoint TAnswerMatcher::InStepAt(const TRequestSpec& request,
                                                    TimePoint now) const {
-  const TOrigin origin = OriginOf(request.Key, request.Command);
+  const TProbe origin = ProbeOf(request.Key, request.Command);
   TimePoint until = now;
   for (const TOwed& e : fOwed) {
     if (e.Expires <= now || SameAnswer(e.Origin, origin)) continue;
@@ -95,7 +109,7 @@ TAnswerMatcher::TimePoint TAnswerMatcher::InStepAt(const TRequestSpec& request,
 
 bool TAnswerMatcher::LengthIsTaken(int length, const std::string& key, uint8_t command,
                                    TimePoint now) const {
-  const TOrigin origin = OriginOf(key, command);
+  const TProbe origin = ProbeOf(key, command);
   for (const TOwed& e : fOwed) {
     if (e.Expires > now && e.Shape.Fits(length) && !SameAnswer(e.Origin, origin)) return true;
   }
@@ -147,9 +161,9 @@ void TAnswerMatcher::Forget() {
 void TAnswerMatcher::Expire(TimePoint now) {
   std::erase_if(fOwed, [&](const TOwed& e) { return e.Expires <= now; });
   while (!fRecentOrder.empty() && fRecentOrder.front().first + fBound <= now) {
-    const std::string text = std::move(fRecentOrder.front().second);
+    const uint64_t fingerprint = fRecentOrder.front().second;
     fRecentOrder.pop_front();
-    const auto it = fRecent.find(text);
+    const auto it = fRecent.find(fingerprint);
     if (it == fRecent.end()) continue;
     // A later sighting of the same frame keeps its own answer alive.
     std::erase_if(it->second.Answers, [&](const TRemembered& r) { return r.At + fBound <= now; });
@@ -174,10 +188,10 @@ std::optional<TAnswerMatcher::TOrigin> TAnswerMatcher::ConsumeOwed(uint64_t seri
   return std::nullopt;
 }
 
-void TAnswerMatcher::Remember(const TDecodedFrame& frame, const TOrigin& origin,
+void TAnswerMatcher::Remember(uint64_t fingerprint, int bodyLength, const TOrigin& origin,
                               TimePoint arrived) {
-  TRecentFrame& entry = fRecent[frame.Text];
-  entry.BodyLength = frame.BodyLength;
+  TRecentFrame& entry = fRecent[fingerprint];
+  entry.BodyLength = bodyLength;
   const auto same =
       std::find_if(entry.Answers.begin(), entry.Answers.end(),
                    [&](const TRemembered& r) { return SameAnswer(r.Origin, origin); });
@@ -186,7 +200,7 @@ void TAnswerMatcher::Remember(const TDecodedFrame& frame, const TOrigin& origin,
   } else {
     entry.Answers.push_back({origin, arrived});
   }
-  fRecentOrder.emplace_back(arrived, frame.Text);
+  fRecentOrder.emplace_back(arrived, fingerprint);
   while (fRecentOrder.size() > kMaxRemembered) {
     fRecent.erase(fRecentOrder.front().second);
     fRecentOrder.pop_front();
@@ -206,7 +220,8 @@ TVerdict TAnswerMatcher::Judge(const TDecodedFrame& frame, TimePoint arrived, bo
 
   Expire(arrived);
   const bool positive = frame.Direction == md_ACK;
-  const auto seen = fRecent.find(frame.Text);
+  const uint64_t fingerprint = Fingerprint(frame.Text);
+  const auto seen = fRecent.find(fingerprint);
 
   if (waitOpen && fHaveOpen) {
     const bool fromTarget = (fOpen.AnyNAD || frame.FromNAD == fOpen.NAD) &&
@@ -228,7 +243,7 @@ TVerdict TAnswerMatcher::Judge(const TDecodedFrame& frame, TimePoint arrived, bo
       }
       if (!suspect) {
         ConsumeOwed(fOpenOrigin.Serial, false, frame, arrived);
-        Remember(frame, fOpenOrigin, arrived);
+        Remember(fingerprint, frame.BodyLength, fOpenOrigin, arrived);
         return TVerdict::vdTake;
       }
       return TVerdict::vdPass;
@@ -241,7 +256,7 @@ TVerdict TAnswerMatcher::Judge(const TDecodedFrame& frame, TimePoint arrived, bo
       });
       if (!othersOwed) {
         ConsumeOwed(fOpenOrigin.Serial, true, frame, arrived);
-        Remember(frame, fOpenOrigin, arrived);
+        Remember(fingerprint, frame.BodyLength, fOpenOrigin, arrived);
         return TVerdict::vdTake;
       }
     }
@@ -255,7 +270,7 @@ TVerdict TAnswerMatcher::Judge(const TDecodedFrame& frame, TimePoint arrived, bo
       if (r.Origin.Serial == 0) continue;
       if (ConsumeOwed(r.Origin.Serial, !positive, frame, arrived)) {
         r.At = std::max(r.At, arrived);
-        fRecentOrder.emplace_back(arrived, frame.Text);
+        fRecentOrder.emplace_back(arrived, fingerprint);
         break;
       }
     }
@@ -263,6 +278,6 @@ TVerdict TAnswerMatcher::Judge(const TDecodedFrame& frame, TimePoint arrived, bo
   }
   // Remembered also when nothing of ours owed it, so that copies of it are known as such.
   const std::optional<TOrigin> owner = ConsumeOwed(0, !positive, frame, arrived);
-  Remember(frame, owner ? *owner : TOrigin{}, arrived);
+  Remember(fingerprint, frame.BodyLength, owner ? *owner : TOrigin{}, arrived);
   return TVerdict::vdPass;
 }

@@ -12,8 +12,10 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -114,7 +116,10 @@ class TAnswerMatcher {
   // An answer counted, as far as telling its copies apart goes.
   struct TOrigin {
     uint64_t Serial = 0;  // the transaction; 0 when no request of ours owned it
-    std::string Key;
+    // The request's bytes, shared by every attempt and answer of the transaction, and
+    // their hash, which tells most requests apart without comparing them.
+    std::shared_ptr<const std::string> Key;
+    size_t KeyHash = 0;
     TTopic Topic = tpControl;
     uint64_t Epoch = 0;  // of its topic when its request began
   };
@@ -138,15 +143,34 @@ class TAnswerMatcher {
   // Two answers say the same thing when they answer the same transaction, or the same
   // request with no write of ours to its topic in between.
   static bool SameAnswer(const TOrigin& a, const TOrigin& b) {
-    return a.Serial == b.Serial || (a.Key == b.Key && a.Topic == b.Topic && a.Epoch == b.Epoch);
+    if (a.Serial == b.Serial) return true;
+    if (a.KeyHash != b.KeyHash || a.Topic != b.Topic || a.Epoch != b.Epoch) return false;
+    return a.Key == b.Key || (a.Key && b.Key && *a.Key == *b.Key);
   }
+  // A request not yet begun, as the queries compare it with what is owed or remembered.
+  struct TProbe {
+    std::string_view Key;
+    size_t KeyHash = 0;
+    TTopic Topic = tpControl;
+    uint64_t Epoch = 0;
+  };
+  TProbe ProbeOf(const std::string& key, uint8_t command) const;
+  // The answer to `origin` says the same as one to the probed request would.
+  static bool SameAnswer(const TOrigin& origin, const TProbe& probe) {
+    return origin.KeyHash == probe.KeyHash && origin.Topic == probe.Topic &&
+           origin.Epoch == probe.Epoch && origin.Key && *origin.Key == probe.Key;
+  }
+  // A frame is known by its fingerprint, a 64-bit hash of its text. Two different frames
+  // that shared one would only make the later look like a copy of the earlier (a repeat
+  // then asks again) or, of the same request, be taken as what it is.
+  static uint64_t Fingerprint(const std::string& text);
   TOrigin OriginOf(const std::string& key, uint8_t command) const;
+  void Remember(uint64_t fingerprint, int bodyLength, const TOrigin& origin, TimePoint arrived);
   void Expire(TimePoint now);
   // Counts the frame against the oldest owed attempt it can answer (of `serial` when not
   // 0); the owed entry's origin, or nothing.
   std::optional<TOrigin> ConsumeOwed(uint64_t serial, bool anyShape, const TDecodedFrame& frame,
                                      TimePoint arrived);
-  void Remember(const TDecodedFrame& frame, const TOrigin& origin, TimePoint arrived);
 
   std::chrono::milliseconds fBound{1000};
   uint64_t fNextSerial = 1;
@@ -160,8 +184,8 @@ class TAnswerMatcher {
   std::optional<TimePoint> fSuspectUntil;
 
   std::deque<TOwed> fOwed;
-  // Answers within the bound, by their frame text; fRecentOrder dates each insertion so
-  // that the table is emptied in time order.
-  std::unordered_map<std::string, TRecentFrame> fRecent;
-  std::deque<std::pair<TimePoint, std::string>> fRecentOrder;
+  // Answers within the bound, by their frame's fingerprint; fRecentOrder dates each
+  // sighting so that the table is emptied in time order.
+  std::unordered_map<uint64_t, TRecentFrame> fRecent;
+  std::deque<std::pair<TimePoint, uint64_t>> fRecentOrder;
 };
