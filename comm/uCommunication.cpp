@@ -640,17 +640,16 @@ void TCommunicator::RouteFrame(const std::string& frame, uint32_t fromNAD, uint3
   const auto keepWaiting = [&] { fCommState.store(fWaitOpen ? csWAITING : csREADY); };
 
   if (fListTarvosReq.load() && fWaitOpen) {
-    // Discovery: every acknowledgement to the tool is a controller; a refusal (a wrong
-    // password) ends the collection; anything else cannot be an answer to the ping.
-    if (answerToTool && positive) {
+    // Discovery: every answer to the tool is a controller, a refusal (a wrong password)
+    // included: it is there, and the caller says why it cannot be used. The collection
+    // goes on either way, so that no controller that answers later is lost; anything
+    // else cannot be an answer to the ping.
+    if (answerToTool) {
       fNADList.push_back(std::to_string(fromNAD));
       fIPList.push_back(info.PeerIP);
-      fCommState.store(csWAITING);
-    } else if (answerToTool) {
-      take();
-    } else {
-      keepWaiting();
+      fCodeList.push_back(static_cast<TMessageDirection>(direction));
     }
+    keepWaiting();
     return;
   }
   if (!answerToTool) {

@@ -218,9 +218,12 @@ class TCommunicator {
   void SetTarvoNAD(int32_t NAD);
   void SetTarvoStaticIP(const std::string& IP);
 
-  // Discovery.
+  // Discovery. With Codes, every controller that answers is listed, each with its answer's
+  // direction code (md_ACK, or the refusal, md_BADPASS say) in Codes, parallel to the
+  // other two lists; without, only the controllers that acknowledged. A refusal does not
+  // end the collection: the window always runs out.
   bool DetectTarvos(std::vector<std::string>* NADList, std::vector<std::string>* IPList,
-                    int Timeout);
+                    int Timeout, std::vector<TMessageDirection>* Codes = nullptr);
 
   // Memory.
   bool ReadCode(uint16_t block, uint16_t count, uint8_t* dest, int destSize);
@@ -380,6 +383,7 @@ class TCommunicator {
   std::atomic<bool> fListTarvosReq{false};
   std::vector<std::string> fNADList;
   std::vector<std::string> fIPList;
+  std::vector<TMessageDirection> fCodeList;
   bool fDirectConnection = false;
   bool fAutoChangeEthAdapter = false;
   std::atomic<bool> fLogToFile{false};

@@ -209,7 +209,8 @@ void TCommunicator::SetTarvoStaticIP(const std::string& IP) {
 }
 
 bool TCommunicator::DetectTarvos(std::vector<std::string>* NADList,
-                                 std::vector<std::string>* IPList, int Timeout) {
+                                 std::vector<std::string>* IPList, int Timeout,
+                                 std::vector<TMessageDirection>* Codes) {
   if (NADList == nullptr || IPList == nullptr) return false;
   {
     // Whatever happens below, the caller gets its communicator back as it was.
@@ -228,6 +229,7 @@ bool TCommunicator::DetectTarvos(std::vector<std::string>* NADList,
       std::lock_guard<std::mutex> lock(fMutex);
       fNADList.clear();
       fIPList.clear();
+      fCodeList.clear();
       fListTarvosReq = true;
     }
     TScopeExit collectionOff([this] {
@@ -239,8 +241,16 @@ bool TCommunicator::DetectTarvos(std::vector<std::string>* NADList,
     // The listener fills the lists; copying them under its lock after the wait has
     // ended hands them over whole.
     std::lock_guard<std::mutex> lock(fMutex);
-    *NADList = fNADList;
-    *IPList = fIPList;
+    NADList->clear();
+    IPList->clear();
+    if (Codes != nullptr) Codes->clear();
+    for (size_t i = 0; i < fNADList.size(); ++i) {
+      // A caller that cannot tell a refusal from an acknowledgement gets only the latter.
+      if (Codes == nullptr && fCodeList[i] != md_ACK) continue;
+      NADList->push_back(fNADList[i]);
+      IPList->push_back(fIPList[i]);
+      if (Codes != nullptr) Codes->push_back(fCodeList[i]);
+    }
   }
   return true;
 }

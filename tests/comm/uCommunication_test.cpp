@@ -36,6 +36,10 @@ class TCommunicatorTestAccess {
     std::lock_guard lock(c.fMutex);
     return c.fIPList;
   }
+  static std::vector<TMessageDirection> CodeList(TCommunicator& c) {
+    std::lock_guard lock(c.fMutex);
+    return c.fCodeList;
+  }
   static std::string ReceiveBuffer(TCommunicator& c) {
     std::lock_guard lock(c.fMutex);
     return c.RecMessage;
@@ -883,11 +887,12 @@ struct CollectionCase {
   std::vector<std::vector<uint8_t>> answers;
   std::vector<std::string> nads;
   std::vector<std::string> ips;  // answer k comes from 127.0.0.(10 + k)
+  std::vector<TMessageDirection> codes;
 };
 
 class Collection : public MemoryComm, public ::testing::WithParamInterface<CollectionCase> {};
 
-TEST_P(Collection, ListsPositiveAnswersUntilAnythingElseArrives) {
+TEST_P(Collection, ListsEveryAnswerToThePingWithItsCodeForTheWholeWindow) {
   std::vector<TMemoryReply> replies;
   int host = 10;
   for (const auto& a : GetParam().answers) {
@@ -902,6 +907,7 @@ TEST_P(Collection, ListsPositiveAnswersUntilAnythingElseArrives) {
   Access::SetDiscovery(*comm, false);
   EXPECT_EQ(Access::NADList(*comm), GetParam().nads);
   EXPECT_EQ(Access::IPList(*comm), GetParam().ips);
+  EXPECT_EQ(Access::CodeList(*comm), GetParam().codes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -910,22 +916,27 @@ INSTANTIATE_TEST_SUITE_P(
                                      {Answer(md_ACK, {}, 10), Answer(md_ACK, {}, 11),
                                       Answer(md_ACK, {}, 0x80000001u)},
                                      {"10", "11", "2147483649"},
-                                     {"127.0.0.10", "127.0.0.11", "127.0.0.12"}},
-                      CollectionCase{"ANegativeAnswerEndsIt",
+                                     {"127.0.0.10", "127.0.0.11", "127.0.0.12"},
+                                     {md_ACK, md_ACK, md_ACK}},
+                      // A refusal is a controller that is there; the ones after it too.
+                      CollectionCase{"ANegativeAnswerIsListedAndTheCollectionGoesOn",
                                      {Answer(md_ACK, {}, 10), Answer(md_BADPASS, {}, 11),
                                       Answer(md_ACK, {}, 12)},
-                                     {"10"},
-                                     {"127.0.0.10"}},
+                                     {"10", "11", "12"},
+                                     {"127.0.0.10", "127.0.0.11", "127.0.0.12"},
+                                     {md_ACK, md_BADPASS, md_ACK}},
                       // Frames that are no answer to the tool's ping cannot end the window.
                       CollectionCase{"AnotherTypeIsPassedOver",
                                      {Answer(md_ACK, {}, 10), Answer(md_ACK, {}, 11, 1, mt_SOCKET),
                                       Answer(md_ACK, {}, 12)},
                                      {"10", "12"},
-                                     {"127.0.0.10", "127.0.0.12"}},
+                                     {"127.0.0.10", "127.0.0.12"},
+                                     {md_ACK, md_ACK}},
                       CollectionCase{"AnotherTargetIsPassedOver",
                                      {Answer(md_ACK, {}, 10, 5), Answer(md_ACK, {}, 11)},
                                      {"11"},
-                                     {"127.0.0.11"}}),
+                                     {"127.0.0.11"},
+                                     {md_ACK}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MemoryComm, NothingIsCollectedOutsideAWait) {
