@@ -1,6 +1,7 @@
 #include "ui/uTableModels.h"
 
 #include "ui/uCommon.h"
+#include "ui/uOutcomeText.h"
 
 TTableModel::TTableModel(TSession* session, TVSTTable* table, QStringList titles, QObject* parent)
     : QAbstractTableModel(parent), fSession(session), fTable(table), fTitles(std::move(titles)) {}
@@ -33,6 +34,7 @@ QVariant TTableModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       return ToQ(look.Text);
     case Qt::ToolTipRole:
+      if (look.ScanRefusal != md_ACK) return ScanRefusalHint(look.ScanRefusal);
       return look.Hint.empty() ? QVariant() : QVariant(ToQ(look.Hint));
     case crBackground:
       return static_cast<int>(look.Background);

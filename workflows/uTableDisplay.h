@@ -19,6 +19,9 @@ struct TCellLook {
   TTextColour TextColour = TTextColour::tcNormal;
   TCellBackground Background = TCellBackground::cbNone;
   TLed Led = TLed::ldNone;  // centred in the cell
+  // The System table's NAD and IP cells of a controller that refused the scan: its code
+  // (the front-end words the hint); md_ACK otherwise.
+  TMessageDirection ScanRefusal = md_ACK;
 };
 
 // "1.", "2.", ... for the row at a position.
