@@ -45,8 +45,10 @@ QString ScanRemarkText(const TScanRemark& remark) {
 
 QString ScanRefusalHint(TMessageDirection code) {
   if (code == md_BADPASS) {
-    return QString("Refuses the password (%1): set the controllers' password in Setup")
-        .arg(CodeText(code));
+    return QString(
+               "Refuses the password (md_BADPASS, code %1): set the controllers' password "
+               "in Setup")
+        .arg(static_cast<int>(code));
   }
   return QString("Answered the scan with %1").arg(CodeText(code));
 }

@@ -351,7 +351,7 @@ class fMainSimTest : public QObject {
     QCOMPARE(t.W().StatusText(), QString("NAD 11 at 127.0.0.11 refuses the password"));
     for (int column : {kColNAD, kColIP}) {
       QCOMPARE(t.Data(0, 1, column, Qt::ToolTipRole).toString(),
-               QString("Refuses the password (md_BADPASS (12)): set the controllers' password "
+               QString("Refuses the password (md_BADPASS, code 12): set the controllers' password "
                        "in Setup"));
       QCOMPARE(t.Data(0, 1, column, crTextColour).toInt(), int(TTextColour::tcRed));
       QCOMPARE(t.Data(0, 0, column, crTextColour).toInt(), int(TTextColour::tcNormal));

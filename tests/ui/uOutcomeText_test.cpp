@@ -42,7 +42,7 @@ class uOutcomeTextTest : public QObject {
 
   void ARefusingControllersHintSaysWhatToDo() {
     QCOMPARE(ScanRefusalHint(md_BADPASS),
-             QString("Refuses the password (md_BADPASS (12)): set the controllers' password in "
+             QString("Refuses the password (md_BADPASS, code 12): set the controllers' password in "
                      "Setup"));
     QCOMPARE(ScanRefusalHint(md_NOPRG), QString("Answered the scan with md_NOPRG (6)"));
   }
