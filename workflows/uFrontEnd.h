@@ -27,8 +27,8 @@ const char* WorkflowName(TWorkflow workflow);
 
 enum class TMessageKind : uint8_t { mkInfo, mkError };
 
-// Values entered, cleared or imported on the variables tabs that a Write would send and
-// has not: what a scan or closing the window would throw away.
+// Values entered or imported on the variables tabs that a Write would send and has not:
+// what a scan or closing the window would throw away.
 struct TUnwrittenCells {
   int Values = 0;
   int Tabs = 0;  // how many variables tabs hold them

@@ -2,7 +2,8 @@
 // of the chosen controllers saved as an XML value file, and such a file shown or written
 // to the controllers whose NADs it names. With --tab, export saves the tab's names, and
 // import takes from the file what the desktop's import puts into that tab, and writes what
-// its Write then writes with "Write all" unchecked.
+// its Write then writes with "Write all" unchecked. Import names every entry of the file it
+// leaves out, and why.
 #include <algorithm>
 #include <iostream>
 #include <map>
@@ -81,9 +82,9 @@ std::string SkipWhy(const TImportSkip& skip, const std::string& tab) {
   return "the name or value holds markup, not plain text";
 }
 
-// What the file held that was not taken: "skipped" in the document
-// ([{"line":4,"name":"c99.temp","reason":"no_controller"}], when there is any), or one
-// warning line each.
+// What an import left out of its file, for Report: with --json a list "skipped"
+// ([{"line":4,"name":"c99.temp","reason":"no_controller"}]) when anything was left out, as
+// text one warning line each.
 struct Skipped {
   const TImportReport* report = nullptr;
   std::string tab;

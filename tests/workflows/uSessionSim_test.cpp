@@ -169,7 +169,7 @@ TEST(ScanAnswers, OneNADFromTwoAddressesIsTwoRowsAndARemark) {
 
 TEST_F(WorkflowTest, AControllerThatRefusesThePasswordIsARowWithItsCodeAndTheOthersFollow) {
   Start(3);
-  // NAD 11 keeps a password of its own; NAD 12 answers after it, as the issue saw it.
+  // NAD 11 keeps a password of its own, and NAD 12 answers only after its refusal.
   Sim(1).SetPassword("secret");
   sim::TSimFaults late;
   late.DelayMs = 100;

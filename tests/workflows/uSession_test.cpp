@@ -505,6 +505,30 @@ TEST(Settings, SetupOKReachesTheScanningCommunicatorAndEveryController) {
   EXPECT_EQ(store.Strings.at("EthernetAdapterID"), "no-such-adapter");
 }
 
+TEST(Settings, SetupStartsFromTheStoredAdapterAlsoWhenItIsNotThere) {
+  TRecorder recorder;
+  TSession session(recorder);
+  TMemorySettingsStore store;
+  store.WriteString("EthernetAdapterID", "eth7");
+  TWindowPlacement placement;
+  session.LoadSettings(store, placement);
+  const std::string current = session.TarvoComm().EthAdapter().ID();
+  ASSERT_NE(current, "eth7");
+
+  TSettings values = session.SetupValues();
+  EXPECT_EQ(values.EthAdapterID, "eth7");
+  values.Password = "only this changes";
+  ASSERT_TRUE(session.AcceptSetup(values));
+  EXPECT_EQ(session.TarvoComm().EthAdapter().ID(), current);
+  session.SaveSettings(store, {});
+  EXPECT_EQ(store.Strings.at("EthernetAdapterID"), "eth7");
+  EXPECT_EQ(store.Strings.at("Password"), "only this changes");
+
+  // Nothing stored: the dialog starts from the adapter the communicator has.
+  TSession fresh(recorder);
+  EXPECT_EQ(fresh.SetupValues().EthAdapterID, fresh.TarvoComm().EthAdapter().ID());
+}
+
 TEST(Settings, SetupCancelChangesNothing) {
   TRecorder recorder;
   TSession session(recorder);
