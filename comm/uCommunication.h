@@ -208,10 +208,10 @@ class TCommunicator {
   void SetTarvoNAD(int32_t NAD);
   void SetTarvoStaticIP(const std::string& IP);
 
-  // Discovery.
-  // Every controller that answered within the window, in answer order: its NAD in decimal,
-  // its address and, when Codes is given, its answer's code (md_ACK, or the refusal of one
-  // that does not take the request, a wrong password for example).
+  // Discovery. With Codes, every controller that answers is listed, each with its answer's
+  // direction code (md_ACK, or the refusal, md_BADPASS say) in Codes, parallel to the
+  // other two lists; without, only the controllers that acknowledged. A refusal does not
+  // end the collection: the window always runs out.
   bool DetectTarvos(std::vector<std::string>* NADList, std::vector<std::string>* IPList,
                     int Timeout, std::vector<TMessageDirection>* Codes = nullptr);
 

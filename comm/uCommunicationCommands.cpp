@@ -239,9 +239,16 @@ bool TCommunicator::DetectTarvos(std::vector<std::string>* NADList,
     // The listener fills the lists; copying them under its lock after the wait has
     // ended hands them over whole.
     std::lock_guard<std::mutex> lock(fMutex);
-    *NADList = fNADList;
-    *IPList = fIPList;
-    if (Codes != nullptr) *Codes = fCodeList;
+    NADList->clear();
+    IPList->clear();
+    if (Codes != nullptr) Codes->clear();
+    for (size_t i = 0; i < fNADList.size(); ++i) {
+      // A caller that cannot tell a refusal from an acknowledgement gets only the latter.
+      if (Codes == nullptr && fCodeList[i] != md_ACK) continue;
+      NADList->push_back(fNADList[i]);
+      IPList->push_back(fIPList[i]);
+      if (Codes != nullptr) Codes->push_back(fCodeList[i]);
+    }
   }
   return true;
 }

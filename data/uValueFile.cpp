@@ -96,8 +96,8 @@ int XMLCALL UnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
 // children (depth 2), and their first "name" and first "value" children (depth 3).
 class TValueFileReader {
  public:
-  explicit TValueFileReader(std::vector<TValueFileEntry>& entries)
-      : fEntries(entries), fParser(XML_ParserCreate(nullptr)) {
+  TValueFileReader(std::vector<TValueFileEntry>& entries, std::vector<TValueFileSkip>* skipped)
+      : fEntries(entries), fSkipped(skipped), fParser(XML_ParserCreate(nullptr)) {
     if (!fParser) throw std::bad_alloc();
     XML_SetUserData(fParser.get(), this);
     XML_SetElementHandler(fParser.get(), StartElement, EndElement);
@@ -129,8 +129,8 @@ class TValueFileReader {
     if (r.fDepth == 1) {
       r.fRootIsData = std::strcmp(name, "data") == 0;
     } else if (r.fDepth == 2) {
-      r.fInVar = r.fRootIsData && r.fWalking && std::strcmp(name, "var") == 0;
-      if (r.fInVar) r.BeginVar();
+      r.fInVar = r.fRootIsData && std::strcmp(name, "var") == 0;
+      if (r.fInVar) r.BeginVar(static_cast<int>(XML_GetCurrentLineNumber(r.fParser.get())));
     } else if (r.fDepth == 3 && r.fInVar) {
       if (!r.fNameSeen && std::strcmp(name, "name") == 0) {
         r.fNameSeen = true;
@@ -140,7 +140,9 @@ class TValueFileReader {
         r.fField = TField::Value;
       }
     } else if (r.fDepth == 4 && r.fField != TField::None) {
-      r.fMarkup = true;  // the name or value is no plain text
+      // The name or value is no plain text.
+      r.fMarkup = true;
+      if (r.fField == TField::Name) r.fMarkupInName = true;
     }
   }
 
@@ -167,39 +169,48 @@ class TValueFileReader {
     XML_StopParser(Self(data).fParser.get(), XML_FALSE);
   }
 
-  void BeginVar() {
-    fNameSeen = fValueSeen = fMarkup = false;
+  void BeginVar(int line) {
+    fNameSeen = fValueSeen = fMarkup = fMarkupInName = false;
     fField = TField::None;
     fName.clear();
     fValue.clear();
+    fLine = line;
+  }
+
+  void Skip(TValueFileSkipKind kind, std::string name) {
+    if (fSkipped != nullptr) fSkipped->push_back({kind, fLine, std::move(name)});
   }
 
   void EndVar() {
+    // An entry that cannot be read is left out and named; the entries after it are as
+    // good as those before.
     if (fMarkup) {
-      // The walk ends here; the entries before stay, and the rest of the document is
-      // still checked for being well-formed.
-      fWalking = false;
+      // A name broken by markup is no name to show; the line tells where it was.
+      Skip(TValueFileSkipKind::vsMarkup, fMarkupInName ? std::string() : Trim(fName));
       return;
     }
     std::string nameText = Trim(fName), valueText = Trim(fValue);
-    if (nameText.empty() || valueText.empty()) return;
+    if (nameText.empty()) return Skip(TValueFileSkipKind::vsEmptyName, "");
+    if (valueText.empty()) return Skip(TValueFileSkipKind::vsEmptyValue, std::move(nameText));
     TValueFileEntry entry;
     std::string ignoredWriteValue;
     if (!ParseTagName(nameText, entry.NAD, entry.Name, ignoredWriteValue, entry.HasIndex,
                       entry.Index)) {
-      return;
+      return Skip(TValueFileSkipKind::vsNoFullName, std::move(nameText));
     }
     entry.Value = std::move(valueText);
+    entry.Line = fLine;
     fEntries.push_back(std::move(entry));
   }
 
   std::vector<TValueFileEntry>& fEntries;
+  std::vector<TValueFileSkip>* fSkipped;
   std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserFree> fParser;
   int fDepth = 0;
+  int fLine = 0;
   bool fRootIsData = false;
-  bool fWalking = true;
   bool fInVar = false;
-  bool fNameSeen = false, fValueSeen = false, fMarkup = false;
+  bool fNameSeen = false, fValueSeen = false, fMarkup = false, fMarkupInName = false;
   TField fField = TField::None;
   std::string fName, fValue;
 };
@@ -235,9 +246,10 @@ bool SaveValueFile(const std::string& FileName, const std::vector<TValueFileVar>
 }
 
 bool ParseValueFile(std::string_view Bytes, std::vector<TValueFileEntry>& Entries,
-                    std::string& Error) {
+                    std::string& Error, std::vector<TValueFileSkip>* Skipped) {
   Entries.clear();
-  TValueFileReader reader(Entries);
+  if (Skipped != nullptr) Skipped->clear();
+  TValueFileReader reader(Entries, Skipped);
   // Fed in pieces: the parser takes an int length, and a piece at a time is how files
   // arrive too.
   constexpr size_t kPiece = 1u << 20;
@@ -248,15 +260,17 @@ bool ParseValueFile(std::string_view Bytes, std::vector<TValueFileEntry>& Entrie
   if (ok) ok = reader.Finish();
   if (!ok) {
     Entries.clear();
+    if (Skipped != nullptr) Skipped->clear();
     Error = kValueFileParseError;
   }
   return ok;
 }
 
 bool LoadValueFile(const std::string& FileName, std::vector<TValueFileEntry>& Entries,
-                   std::string& Error) {
+                   std::string& Error, std::vector<TValueFileSkip>* Skipped) {
   Entries.clear();
-  TValueFileReader reader(Entries);
+  if (Skipped != nullptr) Skipped->clear();
+  TValueFileReader reader(Entries, Skipped);
   bool ok = true;
   try {
     ReadFileChunks(FileName, kMaxInputFileSize, [&](const uint8_t* data, size_t size) {
@@ -265,6 +279,7 @@ bool LoadValueFile(const std::string& FileName, std::vector<TValueFileEntry>& En
     });
   } catch (const EFileTooLarge& e) {
     Entries.clear();
+    if (Skipped != nullptr) Skipped->clear();
     Error = e.what();
     return false;
   } catch (const EVarnelError&) {
@@ -273,6 +288,7 @@ bool LoadValueFile(const std::string& FileName, std::vector<TValueFileEntry>& En
   if (ok) ok = reader.Finish();
   if (!ok) {
     Entries.clear();
+    if (Skipped != nullptr) Skipped->clear();
     Error = kValueFileParseError;
   }
   return ok;

@@ -22,6 +22,20 @@ struct TValueFileEntry {
   bool HasIndex = false;
   int32_t Index = -1;
   std::string Value;  // UTF-8, trimmed
+  int Line = 0;       // where its "var" element starts in the file (1 the first line)
+};
+
+// Why a "var" entry of a file gave no value.
+enum class TValueFileSkipKind : uint8_t {
+  vsEmptyName,   // no "name", or only blanks in it
+  vsEmptyValue,  // no "value", or only blanks in it
+  vsNoFullName,  // the name is no full name ("c" NAD "." name ["[" index "]"])
+  vsMarkup,      // the name or the value holds elements instead of plain text
+};
+struct TValueFileSkip {
+  TValueFileSkipKind Kind = TValueFileSkipKind::vsEmptyName;
+  int Line = 0;      // where its "var" element starts
+  std::string Name;  // its name text, trimmed (empty when it had none or held markup)
 };
 
 // The message for a file that cannot be read or is not well-formed XML.
@@ -41,21 +55,22 @@ bool SaveValueFile(const std::string& FileName, const std::vector<TValueFileVar>
 
 // Reads the "var" entries of a value document: the root must be "data"; each "var" child
 // gives its first "name" and "value" child elements' text, trimmed of blanks and control
-// characters; entries with an empty name or value, or a name that is no full name
-// ("c" NAD "." name ["[" index "]"]), are skipped. A document with another root yields no
-// entry. An element "name" or "value" that holds markup instead of plain text ends the
-// walk there, keeping the entries before it.
+// characters; entries with an empty name or value, a name that is no full name ("c" NAD
+// "." name ["[" index "]"]), or a name or value that holds markup instead of plain text
+// are skipped, each listed in Skipped when given, and the walk goes on past them. A
+// document with another root yields no entry.
 // The declared encoding applies (UTF-8, UTF-16, ISO-8859-1, US-ASCII, windows-1252; UTF-8
 // when none is declared); names and values come out as UTF-8. A document that declares
-// entities of its own is refused, so nothing ever expands. False with no entries and
-// kValueFileParseError when the text is not such a well-formed document.
+// entities of its own is refused, so nothing ever expands. False with no entries (and
+// nothing skipped) and kValueFileParseError when the text is not such a well-formed
+// document.
 bool ParseValueFile(std::string_view Bytes, std::vector<TValueFileEntry>& Entries,
-                    std::string& Error);
+                    std::string& Error, std::vector<TValueFileSkip>* Skipped = nullptr);
 // The same for a file, read in pieces and never held whole. A file that cannot be opened
 // or read gives kValueFileParseError; one larger than kMaxInputFileSize is refused before
 // it is read, with a message that says so.
 bool LoadValueFile(const std::string& FileName, std::vector<TValueFileEntry>& Entries,
-                   std::string& Error);
+                   std::string& Error, std::vector<TValueFileSkip>* Skipped = nullptr);
 
 // The variable name of an entry with its element index written back in decimal:
 // "levels[3]" for c12.levels[03].

@@ -52,6 +52,11 @@ class TCommunicatorTestAccess {
     std::lock_guard lock(c.fMutex);
     return c.RecMessage.size();
   }
+  // The discovery lists run parallel: one NAD, address and code per answer.
+  static bool DiscoveryListsInStep(TCommunicator& c) {
+    std::lock_guard lock(c.fMutex);
+    return c.fNADList.size() == c.fIPList.size() && c.fIPList.size() == c.fCodeList.size();
+  }
 };
 
 namespace {
@@ -114,6 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // The collected text is bounded: a buffer that held more than a frame is emptied.
     if (TCommunicatorTestAccess::Collected(comm) > 2 * kMaxDatagramSize) __builtin_trap();
+    if (!TCommunicatorTestAccess::DiscoveryListsInStep(comm)) __builtin_trap();
   }
   (void)comm.LastData();
   (void)comm.ResponseErrorCode();

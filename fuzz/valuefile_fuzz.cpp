@@ -1,6 +1,6 @@
 // The value file reader on arbitrary bytes. A refused document yields no entry; an
-// accepted one yields trimmed UTF-8 values, and what the writer makes of its entries
-// reads back the same.
+// accepted one yields trimmed UTF-8 values and names what it skipped, and what the writer makes of
+// its entries reads back the same.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,10 +22,15 @@ bool Trimmed(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   std::vector<TValueFileEntry> entries;
+  std::vector<TValueFileSkip> skipped;
   std::string error;
-  if (!ParseValueFile(bytes, entries, error)) {
-    if (!entries.empty() || error != kValueFileParseError) __builtin_trap();
+  if (!ParseValueFile(bytes, entries, error, &skipped)) {
+    if (!entries.empty() || !skipped.empty() || error != kValueFileParseError) __builtin_trap();
     return 0;
+  }
+  // What was skipped is named in file order.
+  for (size_t i = 1; i < skipped.size(); ++i) {
+    if (skipped[i].Line < skipped[i - 1].Line) __builtin_trap();
   }
   // The writer leaves out "?", which stands for a value nobody knows.
   std::vector<TValueFileVar> vars;

@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabBar>
@@ -426,6 +427,7 @@ void TfmMain::EnableTabControls(bool enabled) {
 void TfmMain::WorkflowChanged(TWorkflow running) {
   if (running != TWorkflow::wfNone) {
     fWarnings.clear();
+    fWarningDetails.clear();
     fProgressText = QString::fromLatin1(WorkflowName(running)) + "...";
   } else {
     fProgressText.clear();
@@ -437,7 +439,7 @@ void TfmMain::WorkflowChanged(TWorkflow running) {
     QString text = fWarnings.last();
     if (fWarnings.size() > 1) text += QString(" (and %1 more)").arg(fWarnings.size() - 1);
     fLblStatus->setText(text);
-    fLblStatus->setToolTip(fWarnings.join('\n'));
+    fLblStatus->setToolTip((fWarnings + fWarningDetails).join('\n'));
   }
 }
 
@@ -521,6 +523,26 @@ bool TfmMain::EditValue(std::string& value) {
   if (ExecDialog(fEditValue) != QDialog::Accepted) return false;
   value = FromQ(fEditValue->Value);
   return true;
+}
+
+void TfmMain::ScanRemark(const TScanRemark& remark) {
+  fWarnings << ScanRemarkText(remark);
+}
+
+bool TfmMain::ConfirmDiscard(const TUnwrittenCells& unwritten) {
+  QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kApplicationTitle),
+                  DiscardQuestion(unwritten), QMessageBox::Discard | QMessageBox::Cancel, this);
+  box.setObjectName("mbDiscard");
+  box.setDefaultButton(QMessageBox::Cancel);
+  box.setEscapeButton(QMessageBox::Cancel);
+  ExecDialog(&box);
+  // Closed any other way (a signal rejects open dialogs): nothing was agreed to.
+  return box.clickedButton() == box.button(QMessageBox::Discard);
+}
+
+void TfmMain::ImportReport(const TImportReport& report) {
+  fWarnings << ImportReportSummary(report);
+  for (const TImportSkip& skip : report.Skipped) fWarningDetails << ImportSkipText(skip);
 }
 
 // ---- buttons and actions ---------------------------------------------------------------
@@ -686,11 +708,22 @@ void TfmMain::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  // A signal closes without a question: nobody may be there to answer it, and a session
+  // that is being ended must not hang on a dialog. A signal that comes while the question
+  // is open closes too.
+  const TUnwrittenCells unwritten = fSession->UnwrittenCells();
+  if (unwritten.Values > 0 && !fCloseWithoutAsking && !ConfirmDiscard(unwritten) &&
+      !fCloseWithoutAsking) {
+    fCloseRequested = false;
+    event->ignore();
+    return;
+  }
   event->accept();
 }
 
 void TfmMain::RequestClose() {
   fCloseRequested = true;
+  fCloseWithoutAsking = true;
   // A dialog's own loop would outlive the window.
   for (int guard = 0; guard < 16; ++guard) {
     QWidget* modal = QApplication::activeModalWidget();

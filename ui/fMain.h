@@ -50,8 +50,10 @@ class TfmMain : public QWidget, public TWorkflowFrontEnd {
   void CreateDialogs();
   // The controllers' UDP port (8442 unless told otherwise).
   void SetControllerPort(int port);
-  // Closes the window as the Close button does; a workflow under way is ended first, and
-  // open dialogs are closed.
+  // Closes the window for a signal (SIGTERM, SIGINT): a workflow under way is ended
+  // first, open dialogs are closed, and nothing is asked, since nobody may be there to
+  // answer; values that await writing are dropped. The Close button and the window's own
+  // close ask first.
   void RequestClose();
 
   TSession& Session() { return *fSession; }
@@ -88,6 +90,10 @@ class TfmMain : public QWidget, public TWorkflowFrontEnd {
   void WorkflowChanged(TWorkflow running) override;
   void TabOptionChanged(TTabOption option, bool checked) override;
   bool EditValue(std::string& value) override;
+  void ScanRemark(const TScanRemark& remark) override;
+  // A message box with Discard and Cancel (Cancel the default).
+  bool ConfirmDiscard(const TUnwrittenCells& unwritten) override;
+  void ImportReport(const TImportReport& report) override;
 
   // Settings: read at start-up, written after the Setup dialog and at exit.
   void LoadSettings();
@@ -156,7 +162,10 @@ class TfmMain : public QWidget, public TWorkflowFrontEnd {
   TfmAbout* fAbout = nullptr;
   bool fTabControlsEnabled = false;
   bool fCloseRequested = false;
+  bool fCloseWithoutAsking = false;  // a signal asked to close
   int fBusyDepth = 0;
   QString fProgressText;
   QStringList fWarnings;
+  // Lines the status line's hint lists after the warnings (what an import left out).
+  QStringList fWarningDetails;
 };

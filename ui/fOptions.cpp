@@ -96,7 +96,16 @@ void TfmOptions::FillControls() {
   std::vector<std::string> lines;
   fEthAdapters->WriteToCombo(lines);
   for (const std::string& line : lines) fCbEthAdapter->addItem(ToQ(line));
-  fCbEthAdapter->setCurrentIndex(fEthAdapters->IndexOf(EthernetAdapterID));
+  int selected = fEthAdapters->IndexOf(EthernetAdapterID);
+  fAbsentAdapterID.clear();
+  if (selected < 0 && !EthernetAdapterID.empty()) {
+    // Shown as it is, so that OK after a change of something else keeps it: selecting
+    // nothing, or another adapter, would store another one in its place.
+    fAbsentAdapterID = EthernetAdapterID;
+    fCbEthAdapter->addItem(ToQ(EthernetAdapterID) + " (not present)");
+    selected = fCbEthAdapter->count() - 1;
+  }
+  fCbEthAdapter->setCurrentIndex(selected);
   fCbEthAdapter->setToolTip(fCbEthAdapter->currentText());
   (DirectConnection ? fRbDirect : fRbLAN)->setChecked(true);
   fCbCreateDebugLogs->setChecked(CreateDebugLogs);
@@ -106,8 +115,15 @@ void TfmOptions::FillControls() {
 }
 
 void TfmOptions::ReadControls() {
-  const TEthernetAdapterInfo* adapter = fEthAdapters->Items(fCbEthAdapter->currentIndex());
-  EthernetAdapterID = adapter != nullptr ? adapter->ID() : std::string();
+  const int index = fCbEthAdapter->currentIndex();
+  const TEthernetAdapterInfo* adapter = fEthAdapters->Items(index);
+  if (adapter != nullptr) {
+    EthernetAdapterID = adapter->ID();
+  } else if (index >= 0 && index == fEthAdapters->Count() && !fAbsentAdapterID.empty()) {
+    EthernetAdapterID = fAbsentAdapterID;
+  } else {
+    EthernetAdapterID.clear();
+  }
   DirectConnection = fRbDirect->isChecked();
   CreateDebugLogs = fCbCreateDebugLogs->isChecked();
   ExtraRetries = fCbExtraRetries->isChecked();

@@ -30,9 +30,11 @@ class TfmOptions : public QDialog {
   bool ExtraTimeout = false;
   std::string Password;
 
-  // The fields into the controls, with the adapter list made anew from the host.
+  // The fields into the controls, with the adapter list made anew from the host. An
+  // adapter ID the host does not have at present gets an entry of its own after the
+  // host's, "eth7 (not present)", and stays selected.
   void FillControls();
-  // The controls into the fields.
+  // The controls into the fields; that entry gives its ID back unchanged.
   void ReadControls();
 
   const TEthernetAdapterInfoList& EthAdapters() const { return *fEthAdapters; }
@@ -53,6 +55,8 @@ class TfmOptions : public QDialog {
 
  private:
   std::unique_ptr<TEthernetAdapterInfoList> fEthAdapters;
+  // The ID behind the entry of an adapter that is not present; empty without one.
+  std::string fAbsentAdapterID;
   QComboBox* fCbEthAdapter;
   QRadioButton* fRbLAN;
   QRadioButton* fRbDirect;

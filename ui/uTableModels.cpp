@@ -46,6 +46,7 @@ QVariant TTableModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       return ToQ(look.Text);
     case Qt::ToolTipRole:
+      if (look.ScanRefusal != md_ACK) return ScanRefusalHint(look.ScanRefusal);
       return Hint(look);
     case crBackground:
       return static_cast<int>(look.Background);

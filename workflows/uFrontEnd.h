@@ -8,6 +8,8 @@
 class TVSTTable;
 struct TWriteOutcome;
 struct TEepromStoreOutcome;
+struct TScanRemark;
+struct TImportReport;
 
 // The workflows that cannot overlap; wfNone while none runs.
 enum class TWorkflow : uint8_t {
@@ -26,6 +28,13 @@ enum class TWorkflow : uint8_t {
 const char* WorkflowName(TWorkflow workflow);
 
 enum class TMessageKind : uint8_t { mkInfo, mkError };
+
+// Values entered or imported on the variables tabs that a Write would send and has not:
+// what a scan or closing the window would throw away.
+struct TUnwrittenCells {
+  int Values = 0;
+  int Tabs = 0;  // how many variables tabs hold them
+};
 
 // The three check boxes every variables tab carries; each stands for all tabs at once.
 enum class TTabOption : uint8_t { toReadEE, toWriteEE, toWriteAll };
@@ -65,6 +74,15 @@ class TWorkflowFrontEnd {
   // Asks for one value for the selected cells, value holding the current cell's text;
   // false when the user cancels. The default cancels.
   virtual bool EditValue(std::string& value) { return false; }
+  // Something about a scan's answers the user should know (uSteps.h): an odd answer, or a
+  // controller that refused. Each front-end words it.
+  virtual void ScanRemark(const TScanRemark& remark) {}
+  // Whether to go on and throw away values that await writing; false keeps them and
+  // stops what would discard them. The default goes on: it has no one to ask.
+  virtual bool ConfirmDiscard(const TUnwrittenCells& unwritten) { return true; }
+  // What an import did not take from its file, and why (uSteps.h); called only when it
+  // left something out.
+  virtual void ImportReport(const TImportReport& report) {}
 };
 
 // The PC's local time, split as the controllers' clocks keep it.

@@ -234,12 +234,38 @@ void TSession::BuildRows() {
   }
 }
 
+TUnwrittenCells TSession::UnwrittenCells() const {
+  TUnwrittenCells unwritten;
+  for (int t = 1; t < fVSTTabList.Count(); ++t) {
+    int values = 0;
+    for (const auto& row : fVSTTabList.Items(t)->vstTable().Rows()) {
+      for (int i = 0; i < row->CellCount(); ++i) values += CellToWrite(*row->Cell(i), false);
+    }
+    unwritten.Values += values;
+    unwritten.Tabs += values > 0;
+  }
+  return unwritten;
+}
+
+TMessageDirection TSession::ScanAnswer(const TTarvo& T) const {
+  const auto refused = fScanRefusals.find(&T);
+  return refused == fScanRefusals.end() ? md_ACK : refused->second;
+}
+
 TWorkflowResult TSession::Scan() {
+  if (fRunning != TWorkflow::wfNone) return TWorkflowResult::wrRefused;
+  // Asked before the workflow starts: while the question is open nothing runs, and
+  // keeping the values leaves everything as it was.
+  const TUnwrittenCells unwritten = UnwrittenCells();
+  if (unwritten.Values > 0 && !fFrontEnd.ConfirmDiscard(unwritten)) {
+    return TWorkflowResult::wrCancelled;
+  }
   return Perform(TWorkflow::wfScan, [this] {
     TBusy busy(fFrontEnd);
     AutoDetecting = true;
     ShowSystemStatus = false;
     ClearTables();
+    fScanRefusals.clear();
     fTarvoList->Clear();
     fFrontEnd.Repaint(SystemTable());
 
@@ -248,8 +274,9 @@ TWorkflowResult TSession::Scan() {
     fTarvoComm->SetTarvoPort(fControllerPort);
     fTarvoComm->Open(Settings.EthAdapterID);  // discovery goes out in any case
     std::vector<std::string> nads, ips;
+    std::vector<TMessageDirection> codes;
     Use(fTarvoComm.get());
-    fTarvoComm->DetectTarvos(&nads, &ips, Settings.ScanTimeout());
+    fTarvoComm->DetectTarvos(&nads, &ips, Settings.ScanTimeout(), &codes);
     Use(nullptr);
     fTarvoComm->Disconnect();
     if (Cancelled()) {
@@ -258,14 +285,15 @@ TWorkflowResult TSession::Scan() {
       return;
     }
 
-    std::vector<std::string> warnings;
-    for (const TFoundController& found : FoundControllers(nads, ips, warnings)) {
+    std::vector<TScanRemark> remarks;
+    for (const TFoundController& found : FoundControllers(nads, ips, codes, remarks)) {
       auto tarvo = std::make_unique<TTarvo>();
       tarvo->SetNAD(found.NAD);
       tarvo->SetIP(found.IP);
+      if (found.Refused()) fScanRefusals[tarvo.get()] = found.Code;
       fTarvoList->Add(std::move(tarvo));
     }
-    for (const std::string& warning : warnings) fFrontEnd.Warning(warning);
+    for (const TScanRemark& remark : remarks) fFrontEnd.ScanRemark(remark);
 
     BuildRows();
     for (TTarvo* tarvo : fTarvoList->List()) {
@@ -525,11 +553,13 @@ TWorkflowResult TSession::ImportFromXML(const std::string& FileName, int tabInde
   bool loaded = true;
   const TWorkflowResult result = Perform(TWorkflow::wfImport, [&] {
     std::vector<TValueFileEntry> entries;
-    loaded = LoadValueFile(FileName, entries, error);
+    std::vector<TValueFileSkip> skipped;
+    loaded = LoadValueFile(FileName, entries, error, &skipped);
     if (!loaded) return;
     TVSTTable& table = tab->vstTable();
-    ImportEntries(entries, tab->VarNames(), table);
+    const TImportReport report = ImportEntries(entries, tab->VarNames(), table, skipped);
     fFrontEnd.Repaint(table);
+    if (!report.Skipped.empty()) fFrontEnd.ImportReport(report);
   });
   if (result != TWorkflowResult::wrDone || loaded) return result;
   fFrontEnd.ShowMessage(TMessageKind::mkError, error);
@@ -651,7 +681,9 @@ void TSession::SaveSettings(TSettingsStore& store, const TWindowPlacement& place
 
 TSettings TSession::SetupValues() const {
   TSettings values = Settings;
-  values.EthAdapterID = fTarvoComm->EthAdapter().ID();
+  // The stored adapter, present or not: OK after a change of something else must not
+  // store another one in its place.
+  if (values.EthAdapterID.empty()) values.EthAdapterID = fTarvoComm->EthAdapter().ID();
   return values;
 }
 

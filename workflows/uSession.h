@@ -7,6 +7,7 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,7 +32,7 @@ inline constexpr int kColFirstVar = 2;
 enum class TWorkflowResult : uint8_t {
   wrDone,
   wrRefused,    // another workflow runs (or the tab does not exist)
-  wrCancelled,  // RequestCancel ended it early
+  wrCancelled,  // RequestCancel ended it early, or the user kept what it would discard
   wrFailed,     // an error ended it; the front-end was shown its message
 };
 
@@ -63,6 +64,10 @@ class TSession {
   // ---- the workflows --------------------------------------------------------------------
   // Each is refused while another runs. An error that ends one (an allocation file that
   // does not parse) is shown through the front-end and gives wrFailed.
+  // A scan replaces every row: with values awaiting writing it first asks the front-end
+  // (ConfirmDiscard), and does nothing when told to keep them. Every controller that
+  // answers gets its row, one that refused included (ScanAnswer tells), and each odd
+  // answer goes to the front-end as a ScanRemark.
   TWorkflowResult Scan();
   TWorkflowResult CheckStatus();
   TWorkflowResult WriteRTC();
@@ -70,6 +75,13 @@ class TSession {
   TWorkflowResult WriteTab(int tabIndex);
   TWorkflowResult ExportToXML(const std::string& FileName, int tabIndex);
   TWorkflowResult ImportFromXML(const std::string& FileName, int tabIndex);
+
+  // The values on the variables tabs that a Write would send and has not (cells that
+  // await writing and hold a text), and on how many tabs.
+  TUnwrittenCells UnwrittenCells() const;
+  // How a controller answered the last scan: md_ACK, or the code it refused with. A
+  // controller added otherwise counts as md_ACK.
+  TMessageDirection ScanAnswer(const TTarvo& T) const;
 
   // The workflow under way, wfNone when idle.
   TWorkflow Running() const { return fRunning; }
@@ -113,8 +125,9 @@ class TSession {
   void LoadSettings(const TSettingsStore& store, TWindowPlacement& placement);
   // Writes the settings; an empty adapter ID first takes the scanning communicator's.
   void SaveSettings(TSettingsStore& store, const TWindowPlacement& placement);
-  // What the Setup dialog starts with: the settings, with the adapter the scanning
-  // communicator has now.
+  // What the Setup dialog starts with: the settings as they are, the stored adapter
+  // among them, also one the PC does not have at present; only without a stored adapter
+  // the one the scanning communicator has now.
   TSettings SetupValues() const;
   // The dialog closed with OK. Refused (false) while a workflow runs. Cancel changes
   // nothing; the front-end saves the settings after either.
@@ -164,6 +177,8 @@ class TSession {
   TVSTTabList fVSTTabList;
   std::unique_ptr<TCommunicator> fTarvoComm;
   std::unique_ptr<TTarvoList> fTarvoList;
+  // The controllers of the last scan that refused it, with their codes.
+  std::map<const TTarvo*, TMessageDirection> fScanRefusals;
   std::array<bool, 3> fTabOptions{};
   int fControllerPort = kDefaultTarvoPort;
   TWorkflow fRunning = TWorkflow::wfNone;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstddef>
 #include <cstdio>
 
 #include "data/uNumText.h"
@@ -146,18 +147,40 @@ std::vector<std::string> ReadFiguresAndClock(TTarvo& T, const std::vector<std::s
 
 std::vector<TFoundController> ScanAnswers(const std::vector<std::string>& NADList,
                                           const std::vector<std::string>& IPList,
-                                          std::vector<TScanRemark>& remarks) {
+                                          std::vector<TScanRemark>& remarks,
+                                          const std::vector<TMessageDirection>& Codes) {
   std::vector<TFoundController> found;
+  // Where each answer's refusal remark is, so that a later acknowledgement of the same
+  // controller can take it back.
+  std::vector<std::ptrdiff_t> refusalRemark;
   const size_t count = std::min(NADList.size(), IPList.size());
   for (size_t i = 0; i < count; ++i) {
     const std::string& ip = IPList[i];
+    const TMessageDirection code = i < Codes.size() ? Codes[i] : md_ACK;
     int32_t nad = 0;
     if (!ParseNADText(NADList[i], nad)) {
       remarks.push_back({TScanRemarkKind::srNoNAD, 0, ip, "", NADList[i]});
       continue;
     }
-    const auto same = [&](const TFoundController& f) { return f.NAD == nad && f.IP == ip; };
-    if (std::any_of(found.begin(), found.end(), same)) continue;
+    const auto same = std::find_if(found.begin(), found.end(), [&](const TFoundController& f) {
+      return f.NAD == nad && f.IP == ip;
+    });
+    if (same != found.end()) {
+      // A copy of an answer, or the controller answered twice. It is there and knows the
+      // password when any of its answers says so.
+      const auto at = static_cast<size_t>(same - found.begin());
+      if (code == md_ACK && same->Refused()) {
+        same->Code = md_ACK;
+        if (refusalRemark[at] >= 0) {
+          remarks.erase(remarks.begin() + refusalRemark[at]);
+          for (std::ptrdiff_t& r : refusalRemark) {
+            if (r > refusalRemark[at]) --r;
+          }
+          refusalRemark[at] = -1;
+        }
+      }
+      continue;
+    }
     if (nad == 0) {
       remarks.push_back({TScanRemarkKind::srNADZero, 0, ip, "", ""});
     } else {
@@ -167,7 +190,12 @@ std::vector<TFoundController> ScanAnswers(const std::vector<std::string>& NADLis
         remarks.push_back({TScanRemarkKind::srSharedNAD, nad, ip, first->IP, ""});
       }
     }
-    found.push_back({nad, ip});
+    refusalRemark.push_back(-1);
+    if (code != md_ACK && nad != 0) {
+      refusalRemark.back() = static_cast<std::ptrdiff_t>(remarks.size());
+      remarks.push_back({TScanRemarkKind::srRefused, nad, ip, "", "", code});
+    }
+    found.push_back({nad, ip, code});
   }
   return found;
 }
@@ -179,27 +207,10 @@ bool SharedNAD(const std::vector<TFoundController>& answers, int32_t NAD) {
 
 std::vector<TFoundController> FoundControllers(const std::vector<std::string>& NADList,
                                                const std::vector<std::string>& IPList,
-                                               std::vector<std::string>& warnings) {
-  std::vector<TScanRemark> remarks;
-  std::vector<TFoundController> found = ScanAnswers(NADList, IPList, remarks);
+                                               const std::vector<TMessageDirection>& Codes,
+                                               std::vector<TScanRemark>& remarks) {
+  std::vector<TFoundController> found = ScanAnswers(NADList, IPList, remarks, Codes);
   std::erase_if(found, [](const TFoundController& f) { return f.NAD == 0; });
-  for (const TScanRemark& r : remarks) {
-    switch (r.Kind) {
-      case TScanRemarkKind::srNoNAD:
-        warnings.push_back("the answer from " + r.IP + " gave NAD \"" + r.Text +
-                           "\", which is no NAD; it was left out");
-        break;
-      case TScanRemarkKind::srNADZero:
-        warnings.push_back("the answer from " + r.IP +
-                           " gave NAD 0, the discovery address, which no workflow addresses; it "
-                           "was left out");
-        break;
-      case TScanRemarkKind::srSharedNAD:
-        warnings.push_back("NAD " + NADText(r.NAD) + " answered from " + r.FirstIP + " and from " +
-                           r.IP);
-        break;
-    }
-  }
   return found;
 }
 
@@ -214,16 +225,50 @@ int FindVarName(const std::vector<std::string>& VarNames, const std::string& Key
   return found == VarNames.end() ? -1 : static_cast<int>(found - VarNames.begin());
 }
 
-void ImportEntries(const std::vector<TValueFileEntry>& Entries,
-                   const std::vector<std::string>& VarNames, TVSTTable& table) {
+namespace {
+
+TImportSkipKind ImportSkipKind(TValueFileSkipKind kind) {
+  switch (kind) {
+    case TValueFileSkipKind::vsEmptyName:
+      return TImportSkipKind::isEmptyName;
+    case TValueFileSkipKind::vsEmptyValue:
+      return TImportSkipKind::isEmptyValue;
+    case TValueFileSkipKind::vsNoFullName:
+      return TImportSkipKind::isNoFullName;
+    case TValueFileSkipKind::vsMarkup:
+      break;
+  }
+  return TImportSkipKind::isMarkup;
+}
+
+}  // namespace
+
+TImportReport ImportEntries(const std::vector<TValueFileEntry>& Entries,
+                            const std::vector<std::string>& VarNames, TVSTTable& table,
+                            const std::vector<TValueFileSkip>& FileSkips) {
+  TImportReport report;
+  for (const TValueFileSkip& skip : FileSkips) {
+    report.Skipped.push_back({ImportSkipKind(skip.Kind), skip.Line, 0, skip.Name});
+  }
   for (const TValueFileEntry& entry : Entries) {
     const auto row = std::find_if(table.Rows().begin(), table.Rows().end(), [&](const auto& r) {
       return r->Tarvo != nullptr && r->Tarvo->NAD() == entry.NAD;
     });
-    if (row == table.Rows().end()) continue;
-    TTreeVar* cell = (*row)->Cell(FindVarName(VarNames, ValueFileKey(entry)));
-    if (cell == nullptr) continue;
+    const std::string key = ValueFileKey(entry);
+    if (row == table.Rows().end()) {
+      report.Skipped.push_back({TImportSkipKind::isNoRow, entry.Line, entry.NAD, key});
+      continue;
+    }
+    TTreeVar* cell = (*row)->Cell(FindVarName(VarNames, key));
+    if (cell == nullptr) {
+      report.Skipped.push_back({TImportSkipKind::isNoColumn, entry.Line, entry.NAD, key});
+      continue;
+    }
     cell->SetCaption(entry.Value);
     cell->AwaitWrite = true;
+    ++report.Taken;
   }
+  std::stable_sort(report.Skipped.begin(), report.Skipped.end(),
+                   [](const TImportSkip& a, const TImportSkip& b) { return a.Line < b.Line; });
+  return report;
 }

@@ -93,6 +93,12 @@ std::vector<std::string> ReadFiguresAndClock(TTarvo& T, const std::vector<std::s
 struct TFoundController {
   int32_t NAD = 0;
   std::string IP;
+  // How it answered the scan: md_ACK, or the code it refused with (md_BADPASS: the
+  // password is not the controller's). A refusing controller is listed all the same, so
+  // that the user sees it is there and why it cannot be used.
+  TMessageDirection Code = md_ACK;
+
+  bool Refused() const { return Code != md_ACK; }
 };
 
 // What was odd about a scan's answers, for each front-end to word as it shows it.
@@ -100,6 +106,7 @@ enum class TScanRemarkKind : uint8_t {
   srNoNAD,      // the answer's NAD text does not read as a NAD (Text holds it)
   srNADZero,    // the answer claims NAD 0, the discovery address
   srSharedNAD,  // a NAD answered again from another address (FirstIP: where it answered first)
+  srRefused,    // the controller answered with a negative code (Code holds it)
 };
 struct TScanRemark {
   TScanRemarkKind Kind = TScanRemarkKind::srNoNAD;
@@ -107,35 +114,65 @@ struct TScanRemark {
   std::string IP;
   std::string FirstIP;
   std::string Text;
+  TMessageDirection Code = md_ACK;
 };
-// The discovery lists as answers, in answer order. A second answer of the same NAD from
-// the same address is left out without a remark; an answer whose NAD does not read is left
-// out with one. NAD 0 stays in the list (a listing may show it) with a remark: no workflow
-// may address it. The same NAD from another address stays, with a remark for each further
-// address. Remarks come in answer order.
+// The discovery lists as answers, in answer order. Codes runs parallel to the other two
+// lists (an entry it lacks counts as md_ACK). A second answer of the same NAD from the
+// same address is left out without a remark (an acknowledgement among them wins over a
+// refusal); an answer whose NAD does not read is left out with one. NAD 0 stays in the
+// list (a listing may show it) with a remark: no workflow may address it. The same NAD from
+// another address stays, with a remark for each further address. A controller that
+// refused stays, with a remark. Remarks come in answer order.
 std::vector<TFoundController> ScanAnswers(const std::vector<std::string>& NADList,
                                           const std::vector<std::string>& IPList,
-                                          std::vector<TScanRemark>& remarks);
+                                          std::vector<TScanRemark>& remarks,
+                                          const std::vector<TMessageDirection>& Codes = {});
 // Whether more than one of the answers has this NAD.
 bool SharedNAD(const std::vector<TFoundController>& answers, int32_t NAD);
 
-// The controllers the discovery lists name, in answer order: ScanAnswers without NAD 0,
-// each remark as a warning that names the NAD and the addresses.
+// The controllers the discovery lists name, in answer order: ScanAnswers without NAD 0
+// (its remark stays).
 std::vector<TFoundController> FoundControllers(const std::vector<std::string>& NADList,
                                                const std::vector<std::string>& IPList,
-                                               std::vector<std::string>& warnings);
+                                               const std::vector<TMessageDirection>& Codes,
+                                               std::vector<TScanRemark>& remarks);
 
 // ---- value file import and the write that follows -----------------------------------
 
 // The first variable name that matches Key without regard to case, or -1.
 int FindVarName(const std::vector<std::string>& VarNames, const std::string& Key);
 
+// Why an import left an entry of its file out.
+enum class TImportSkipKind : uint8_t {
+  isNoRow,       // no row of the table is of the entry's NAD
+  isNoColumn,    // the tab has no column of the entry's name
+  isEmptyName,   // the entry has no name
+  isEmptyValue,  // the entry has no value
+  isNoFullName,  // the name is no full name ("c" NAD "." name)
+  isMarkup,      // the name or value is not plain text
+};
+struct TImportSkip {
+  TImportSkipKind Kind = TImportSkipKind::isNoRow;
+  int Line = 0;      // of its "var" element in the file
+  int32_t NAD = 0;   // isNoRow, isNoColumn: the entry's NAD
+  std::string Name;  // isNoRow, isNoColumn: the variable name with its index in decimal;
+                     // else the name text as the file has it (empty when there is none)
+};
+// What an import took from its file and what it left out, in file order.
+struct TImportReport {
+  int Taken = 0;
+  std::vector<TImportSkip> Skipped;
+};
+
 // Puts a value file's entries into the matching cells of a table whose columns are
 // VarNames: each entry goes to the first row (in table order) whose controller has its NAD,
 // to the column its name (with the index in decimal) matches without regard to case; the
-// cell takes the value and awaits writing. Entries that match no row or column are left.
-void ImportEntries(const std::vector<TValueFileEntry>& Entries,
-                   const std::vector<std::string>& VarNames, TVSTTable& table);
+// cell takes the value and awaits writing. The report counts what was taken and names
+// what was not: entries that match no row or column, and those the file reader skipped
+// (FileSkips).
+TImportReport ImportEntries(const std::vector<TValueFileEntry>& Entries,
+                            const std::vector<std::string>& VarNames, TVSTTable& table,
+                            const std::vector<TValueFileSkip>& FileSkips = {});
 
 // Whether a Write takes the cell: it awaits writing (or writeAll), and has a text. A
 // cleared cell is never written.

@@ -48,10 +48,11 @@ TCellLook SystemCellLook(const TSession& session, int position, int column) {
   const bool tested = T.StatusTested();
   if (column == kColNo) {
     look.Text = RowNumberText(position);
-  } else if (column == kColNAD) {
-    look.Text = NADText(T.NAD());
-  } else if (column == kColIP) {
-    look.Text = T.IP();
+  } else if (column == kColNAD || column == kColIP) {
+    look.Text = column == kColNAD ? NADText(T.NAD()) : T.IP();
+    look.ScanRefusal = session.ScanAnswer(T);
+    // A controller that is there but will not be served stands out.
+    if (look.ScanRefusal != md_ACK && row->Checked) look.TextColour = TTextColour::tcRed;
   } else if (column >= kColNetwork && column <= kColRun) {
     if (session.ShowSystemStatus && tested && CellReached(session, position, column)) {
       look.Led = Flag(T, column) ? TLed::ldGreen : TLed::ldRed;

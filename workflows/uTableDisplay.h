@@ -23,6 +23,9 @@ struct TCellLook {
   // A variables cell's last write, when it did not simply take: the front-end words it in
   // the hint before the description.
   std::shared_ptr<const TWriteOutcome> Note;
+  // The System table's NAD and IP cells of a controller that refused the scan: its code
+  // (the front-end words the hint); md_ACK otherwise.
+  TMessageDirection ScanRefusal = md_ACK;
 };
 
 // "1.", "2.", ... for the row at a position.

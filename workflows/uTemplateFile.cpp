@@ -36,25 +36,23 @@ struct TSection {
 };
 
 // Feeds the parser one line at a time and notes the sections itself: the parser reports
-// nothing for a section without keys, and shortens long section names.
+// nothing for a section without keys, and shortens long section names. Each line goes to
+// the parser without the blanks it starts with: the parser would take such a line for the
+// continuation of the value above it, and "  Var1=temperature" would be lost as a column.
 struct TReader {
   std::string_view Text;
   size_t At = 0;
   int Line = 0;
-  bool AfterKey = false;  // a line that starts with a blank continues the last value
   std::vector<TSection> Sections;
   std::optional<size_t> Current;
   std::vector<std::string>* Warnings = nullptr;
 
   void NoteSection(std::string_view line) {
-    if (Line == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
-    const bool continues = !line.empty() && IsBlank(line[0]) && AfterKey;
     const std::string text = Trim(line);
-    if (continues || text.empty() || text[0] != '[') return;
+    if (text.empty() || text[0] != '[') return;
     const size_t close = text.find(']');
     if (close == std::string::npos) return;
     const std::string name = Trim(std::string_view(text).substr(1, close - 1));
-    AfterKey = false;
     const std::string key = Lower(name);
     for (size_t i = 0; i < Sections.size(); ++i) {
       if (Lower(Sections[i].Name) == key) {
@@ -74,6 +72,8 @@ struct TReader {
       std::string_view line = Text.substr(At, end - At);
       At = end;
       ++Line;
+      if (Line == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
+      while (!line.empty() && line.front() != '\n' && IsBlank(line.front())) line.remove_prefix(1);
       if (static_cast<int>(line.size()) >= size) {
         if (Warnings) {
           Warnings->push_back("template line " + std::to_string(Line) +
@@ -101,7 +101,6 @@ char* ReadLine(char* buffer, int size, void* stream) {
 int OnValue(void* user, const char* /*section*/, const char* name, const char* value) {
   auto* reader = static_cast<TReader*>(user);
   if (!reader->Current) return 1;  // keys before the first section belong to no tab
-  reader->AfterKey = true;
   reader->Sections[*reader->Current].Keys.emplace(Lower(Trim(name)), Trim(value));
   return 1;
 }

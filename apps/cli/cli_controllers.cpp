@@ -41,12 +41,24 @@ std::pair<std::string, std::string> SplitAssignment(const std::string& Text) {
   return {Text.substr(0, eq), Text.substr(eq + 1)};
 }
 
+std::string RefusalText(const TFoundController& answer) {
+  const std::string who = "NAD " + NADText(answer.NAD) + " at " + answer.IP;
+  if (answer.Code == md_BADPASS) return who + " refuses the password";
+  return who + " answered the scan with " + MessageDirectionName(answer.Code) + " (" +
+         std::to_string(static_cast<int>(answer.Code)) + ")";
+}
+
 std::vector<TFoundController> ScanAnswers(const std::vector<std::string>& nads,
                                           const std::vector<std::string>& ips,
+                                          const std::vector<TMessageDirection>& codes,
                                           std::vector<Problem>& warnings) {
   std::vector<TScanRemark> remarks;
-  std::vector<TFoundController> answers = ::ScanAnswers(nads, ips, remarks);
+  std::vector<TFoundController> answers = ::ScanAnswers(nads, ips, remarks, codes);
   for (const TScanRemark& r : remarks) {
+    if (r.Kind == TScanRemarkKind::srRefused) {
+      warnings.push_back({r.NAD, "", RefusalText({r.NAD, r.IP, r.Code}), true});
+      continue;
+    }
     if (r.Kind != TScanRemarkKind::srNoNAD) continue;
     warnings.push_back(
         {0, "",
@@ -113,11 +125,12 @@ Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNa
   ApplyNetOptions(scanner, o);
   scanner.Open(o.adapter);  // discovery goes out in any case; the answers tell
   std::vector<std::string> nads, ips;
-  scanner.DetectTarvos(&nads, &ips, o.ScanWindow());
+  std::vector<TMessageDirection> codes;
+  scanner.DetectTarvos(&nads, &ips, o.ScanWindow(), &codes);
   scanner.Disconnect();
 
   std::vector<std::unique_ptr<TTarvo>> found;
-  const std::vector<TFoundController> answers = ScanAnswers(nads, ips, chosen.warnings);
+  const std::vector<TFoundController> answers = ScanAnswers(nads, ips, codes, chosen.warnings);
   for (const TFoundController& a : answers) {
     if (a.NAD == 0) {
       chosen.warnings.push_back({0, "",

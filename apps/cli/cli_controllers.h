@@ -33,18 +33,26 @@ struct Chosen {
 // kept), with its remarks worded for the command line: a NAD that does not read is named
 // with its address; a NAD that answered from more than one address is named once, with
 // every address in address order, so that the same network gives the same words however
-// the answers raced.
+// the answers raced; a controller that refused (a wrong password) is named with its
+// address and what it said.
 std::vector<TFoundController> ScanAnswers(const std::vector<std::string>& nads,
                                           const std::vector<std::string>& ips,
+                                          const std::vector<TMessageDirection>& codes,
                                           std::vector<Problem>& warnings);
+// The warning for a controller that answered the scan with a negative code:
+// "NAD 11 at 127.0.0.11 refuses the password", or for any other code
+// "NAD 11 at 127.0.0.11 answered the scan with md_NOTREADY (5)".
+std::string RefusalText(const TFoundController& answer);
 
 // --ip with exactly one --nad: that controller, no scan. Otherwise a scan on the adapter,
 // narrowed to the --nad list (and to `onlyNads` when not empty), sorted by NAD. A --nad
 // the scan did not hear from (one lost answer on a lossy link) is then addressed by its
 // NAD directly, with the usual repeats, and is a problem only when that finds nothing too.
 // A controller that answers as NAD 0, the discovery address, is left out with a warning,
-// and a NAD 0 asked for is a problem: no request ever targets it. Raises UsageError for
-// --ip without exactly one --nad.
+// and a NAD 0 asked for is a problem: no request ever targets it. A controller that
+// refused the scan (a wrong password) stays, with a warning, so that the command reports
+// its failure rather than leaving it out unsaid. Raises UsageError for --ip without
+// exactly one --nad.
 Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNads = {});
 
 // The settings a controller gets from the options.

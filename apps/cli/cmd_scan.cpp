@@ -1,5 +1,6 @@
 // varnel-cli scan: one broadcast ping, and every controller that answers within the
-// window, once, in the order the answers arrived.
+// window, once, in the order the answers arrived; one that refuses (a wrong password) with
+// the code it answered with.
 #include <iostream>
 #include <memory>
 #include <string>
@@ -23,15 +24,22 @@ int RunScan(const cli::NetOptions& o) {
               << "' could not be opened\n";
   }
   std::vector<std::string> nads, ips;
-  comm.DetectTarvos(&nads, &ips, o.ScanWindow());
+  std::vector<TMessageDirection> codes;
+  comm.DetectTarvos(&nads, &ips, o.ScanWindow(), &codes);
   comm.Disconnect();
   std::vector<cli::Problem> warnings;
-  const std::vector<TFoundController> answers = cli::ScanAnswers(nads, ips, warnings);
+  const std::vector<TFoundController> answers = cli::ScanAnswers(nads, ips, codes, warnings);
 
   if (o.json) {
     cli::Json list = cli::Json::array();
     for (const TFoundController& a : answers) {
-      list.push_back({{"nad", NADValue(a.NAD)}, {"ip", a.IP}});
+      cli::Json entry = {{"nad", NADValue(a.NAD)}, {"ip", a.IP}};
+      // Only a controller that refused carries its code: an acknowledgement is the rule.
+      if (a.Refused()) {
+        entry["code"] = static_cast<int>(a.Code);
+        entry["code_name"] = MessageDirectionName(a.Code);
+      }
+      list.push_back(std::move(entry));
     }
     cli::Json doc = {{"controllers", list}};
     cli::AddWarnings(doc, warnings);
@@ -39,7 +47,12 @@ int RunScan(const cli::NetOptions& o) {
   } else {
     if (answers.empty()) std::cout << "no controller answered\n";
     for (const TFoundController& a : answers) {
-      std::cout << "NAD " << NADText(a.NAD) << "  IP " << a.IP << "\n";
+      std::cout << "NAD " << NADText(a.NAD) << "  IP " << a.IP;
+      if (a.Refused()) {
+        std::cout << "  refused: " << MessageDirectionName(a.Code) << " ("
+                  << static_cast<int>(a.Code) << ")";
+      }
+      std::cout << "\n";
     }
     cli::PrintWarnings(warnings);
   }

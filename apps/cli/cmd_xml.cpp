@@ -2,7 +2,8 @@
 // of the chosen controllers saved as an XML value file, and such a file shown or written
 // to the controllers whose NADs it names. With --tab, export saves the tab's names, and
 // import takes from the file what the desktop's import puts into that tab, and writes what
-// its Write then writes with "Write all" unchecked.
+// its Write then writes with "Write all" unchecked. Import names every entry of the file it
+// leaves out, and why.
 #include <algorithm>
 #include <iostream>
 #include <map>
@@ -37,17 +38,88 @@ struct ImportOptions {
   cli::TabOptions tabs;
 };
 
+// The JSON word for why an entry of a value file was not taken.
+const char* SkipReason(TImportSkipKind kind) {
+  switch (kind) {
+    case TImportSkipKind::isNoRow:
+      return "no_controller";
+    case TImportSkipKind::isNoColumn:
+      return "no_column";
+    case TImportSkipKind::isEmptyName:
+      return "empty_name";
+    case TImportSkipKind::isEmptyValue:
+      return "empty_value";
+    case TImportSkipKind::isNoFullName:
+      return "not_a_full_name";
+    case TImportSkipKind::isMarkup:
+      break;
+  }
+  return "markup";
+}
+
+// The entry's name as the file has it: "c12.temp" (empty when it has none to show).
+std::string SkipName(const TImportSkip& skip) {
+  const bool known =
+      skip.Kind == TImportSkipKind::isNoRow || skip.Kind == TImportSkipKind::isNoColumn;
+  return known ? "c" + NADText(skip.NAD) + "." + skip.Name : skip.Name;
+}
+
+std::string SkipWhy(const TImportSkip& skip, const std::string& tab) {
+  switch (skip.Kind) {
+    case TImportSkipKind::isNoRow:
+      return "no controller with NAD " + NADText(skip.NAD) + " answered";
+    case TImportSkipKind::isNoColumn:
+      return "the tab '" + tab + "' has no variable '" + skip.Name + "'";
+    case TImportSkipKind::isEmptyName:
+      return "the entry has no name";
+    case TImportSkipKind::isEmptyValue:
+      return "the entry has no value";
+    case TImportSkipKind::isNoFullName:
+      return "'" + skip.Name + "' is no full name such as c12.temp";
+    case TImportSkipKind::isMarkup:
+      break;
+  }
+  return "the name or value holds markup, not plain text";
+}
+
+// What an import left out of its file, for Report: with --json a list "skipped"
+// ([{"line":4,"name":"c99.temp","reason":"no_controller"}]) when anything was left out, as
+// text one warning line each.
+struct Skipped {
+  const TImportReport* report = nullptr;
+  std::string tab;
+};
+
 int Report(const cli::NetOptions& o, Json doc, const std::vector<cli::ValueResult>& values,
            const std::vector<cli::Problem>& problems, bool withVerified,
-           const std::vector<cli::Problem>& warnings = {}) {
+           const std::vector<cli::Problem>& warnings = {}, const Skipped& skipped = {}) {
+  const bool anySkipped = skipped.report != nullptr && !skipped.report->Skipped.empty();
   if (o.json) {
     doc["values"] = cli::ValuesJson(values, withVerified);
     doc["errors"] = cli::ProblemsJson(problems);
     cli::AddWarnings(doc, warnings);
+    if (anySkipped) {
+      Json list = Json::array();
+      for (const TImportSkip& k : skipped.report->Skipped) {
+        list.push_back({{"line", k.Line}, {"name", SkipName(k)}, {"reason", SkipReason(k.Kind)}});
+      }
+      doc["skipped"] = std::move(list);
+    }
     cli::PrintJson(doc);
   } else {
     if (!values.empty()) cli::PrintValues(values, withVerified);
-    cli::PrintWarnings(warnings);
+    std::vector<cli::Problem> lines = warnings;
+    if (anySkipped) {
+      for (const TImportSkip& k : skipped.report->Skipped) {
+        const std::string name = SkipName(k);
+        lines.push_back({k.NAD, "",
+                         "line " + std::to_string(k.Line) + ": " +
+                             (name.empty() ? "" : name + ": ") +
+                             "not taken: " + SkipWhy(k, skipped.tab),
+                         true});
+      }
+    }
+    cli::PrintWarnings(lines);
     cli::PrintProblems(problems);
   }
   return problems.empty() ? cli::kExitOk : cli::kExitFailed;
@@ -99,21 +171,24 @@ int RunTabImport(const ImportOptions& opts) {
   std::vector<cli::Problem> warnings;
   const TTemplateTab tab = cli::ChosenTab(opts.tabs, warnings);
   std::vector<TValueFileEntry> entries;
+  std::vector<TValueFileSkip> fileSkips;
   std::string error;
-  if (!LoadValueFile(opts.file, entries, error)) {
+  if (!LoadValueFile(opts.file, entries, error, &fileSkips)) {
     return Report(o, {{"file", opts.file}}, {}, {{0, "", error, true}}, false, warnings);
   }
-  const bool any = !entries.empty();
-  std::erase_if(entries, [&tab](const TValueFileEntry& e) {
-    return FindVarName(tab.VarNames, ValueFileKey(e)) < 0;
-  });
-  if (any && entries.empty()) {
+  const auto ofTab = [&tab](const TValueFileEntry& e) {
+    return FindVarName(tab.VarNames, ValueFileKey(e)) >= 0;
+  };
+  if (!entries.empty() && std::none_of(entries.begin(), entries.end(), ofTab)) {
     warnings.push_back(
         {0, "", "no value of " + opts.file + " is of a variable of the tab '" + tab.Name + "'",
          true});
   }
+  // Only the NADs of values the tab takes are looked for.
   std::vector<uint32_t> fileNads;
-  for (const TValueFileEntry& e : entries) fileNads.push_back(NADValue(e.NAD));
+  for (const TValueFileEntry& e : entries) {
+    if (ofTab(e)) fileNads.push_back(NADValue(e.NAD));
+  }
   std::sort(fileNads.begin(), fileNads.end());
   fileNads.erase(std::unique(fileNads.begin(), fileNads.end()), fileNads.end());
   std::vector<int32_t> nads(fileNads.begin(), fileNads.end());
@@ -131,7 +206,7 @@ int RunTabImport(const ImportOptions& opts) {
   }
   TVSTTab table(tab.Name, tab.Description, tab.VarNames);
   for (TTarvo* T : chosen.list->List()) table.vstTable().AddRow(T).Checked = true;
-  ImportEntries(entries, tab.VarNames, table.vstTable());
+  const TImportReport report = ImportEntries(entries, tab.VarNames, table.vstTable(), fileSkips);
 
   std::vector<cli::ValueResult> values;
   {
@@ -169,18 +244,23 @@ int RunTabImport(const ImportOptions& opts) {
     }
   }
   cli::CollectValueProblems(values, problems);
-  return Report(o, {{"file", opts.file}}, values, problems, opts.write, warnings);
+  return Report(o, {{"file", opts.file}}, values, problems, opts.write, warnings,
+                {&report, tab.Name});
 }
 
 int RunImport(const ImportOptions& opts) {
   if (!opts.tabs.tab.empty()) return RunTabImport(opts);
   const cli::NetOptions& o = opts.net;
   std::vector<TValueFileEntry> entries;
+  std::vector<TValueFileSkip> fileSkips;
   std::string error;
-  if (!LoadValueFile(opts.file, entries, error)) {
+  if (!LoadValueFile(opts.file, entries, error, &fileSkips)) {
     // Nothing of a file that does not read is used: no controller is even looked for.
     return Report(o, {{"file", opts.file}}, {}, {{0, "", error, true}}, false);
   }
+  // Without a tab every entry that reads is taken; what did not read is named all the same.
+  TVSTTable noTable(0, 0, 0);
+  const TImportReport report = ImportEntries({}, {}, noTable, fileSkips);
   if (!opts.write) {
     std::vector<cli::ValueResult> values;
     values.reserve(entries.size());
@@ -193,7 +273,7 @@ int RunImport(const ImportOptions& opts) {
       values.push_back(std::move(v));
     }
     std::vector<TValueFileEntry>().swap(entries);
-    return Report(o, {{"file", opts.file}}, values, {}, false);
+    return Report(o, {{"file", opts.file}}, values, {}, false, {}, {&report, ""});
   }
 
   // The file's values grouped by NAD, each group in file order.
@@ -228,7 +308,7 @@ int RunImport(const ImportOptions& opts) {
     }
   }
   cli::CollectValueProblems(values, problems);
-  return Report(o, {{"file", opts.file}}, values, problems, true, warnings);
+  return Report(o, {{"file", opts.file}}, values, problems, true, warnings, {&report, ""});
 }
 
 void Setup(CLI::App& root) {

@@ -480,6 +480,43 @@ TEST_F(CliInputsTest, OneNadAtTwoAddressesStaysTwoControllersWithAWarning) {
   }
 }
 
+TEST_F(CliInputsTest, AControllerThatRefusesThePasswordIsListedWithItsCodeAndNeverDropped) {
+  StartHost(3, 10);
+  // NAD 11 keeps a password of its own; NAD 12 answers after its refusal.
+  Sim(1).SetPassword("secret");
+  sim::TSimFaults late;
+  late.DelayMs = 100;
+  Sim(2).SetFaults(late);
+  const std::string warning = "NAD 11 at 127.0.0.11 refuses the password";
+
+  const CliRun scan = Run({"scan"});
+  ASSERT_EQ(scan.exitCode, 0) << scan.err;
+  EXPECT_EQ(scan.doc["controllers"],
+            json::parse(R"([{"nad":10,"ip":"127.0.0.10"},)"
+                        R"({"nad":11,"ip":"127.0.0.11","code":12,"code_name":"md_BADPASS"},)"
+                        R"({"nad":12,"ip":"127.0.0.12"}])"))
+      << scan.out;
+  ASSERT_EQ(scan.doc["warnings"].size(), 1u) << scan.out;
+  EXPECT_EQ(scan.doc["warnings"][0]["nad"], 11);
+  EXPECT_EQ(scan.doc["warnings"][0]["message"], warning);
+  const CliRun text = Run({"scan"}, false);
+  EXPECT_EQ(text.out,
+            "NAD 10  IP 127.0.0.10\nNAD 11  IP 127.0.0.11  refused: md_BADPASS (12)\n"
+            "NAD 12  IP 127.0.0.12\n");
+  EXPECT_EQ(text.err, "warning: " + warning + "\n");
+
+  // A workflow over the scan's controllers tries it and says that it failed.
+  const CliRun read = Run({"read", "temp"});
+  EXPECT_EQ(read.exitCode, 1) << read.out << read.err;
+  EXPECT_EQ(ValuesOf(read.doc, 10), (std::multiset<std::string>{"-125"})) << read.out;
+  EXPECT_EQ(ValuesOf(read.doc, 12), (std::multiset<std::string>{"-125"})) << read.out;
+  std::set<uint64_t> failed;
+  for (const json& e : read.doc["errors"]) failed.insert(e["nad"].get<uint64_t>());
+  EXPECT_EQ(failed, std::set<uint64_t>{11}) << read.out;
+  ASSERT_EQ(read.doc["warnings"].size(), 1u) << read.out;
+  EXPECT_EQ(read.doc["warnings"][0]["message"], warning);
+}
+
 TEST_F(CliInputsTest, ANadWhoseScanAnswerIsLostIsAddressedDirectly) {
   StartHost(1, 10);
   // Answers every request but the discovery ping, as if its one answer were always lost.
@@ -657,6 +694,57 @@ TEST_F(CliInputsTest, ImportIntoATabFollowsTheDesktopsRulesAndWritesWhatItFilled
   for (const sim::TSimRequest& r : filled.Requests()) writes += r.Command == kWriteRandom;
   EXPECT_EQ(writes, 1) << "the filled cells in one exchange";
   for (const sim::TSimRequest& r : other.Requests()) EXPECT_NE(r.Command, kWriteRandom);
+}
+
+TEST_F(CliInputsTest, ImportNamesEveryEntryItLeftOutAndReadsOnPastOneItCannotRead) {
+  StartHost(1, 10);
+  const std::string ini = WriteFile("tabs.ini", "[Pumps]\nVar0=temp\nVar1=levels[3]\n");
+  const std::string file =
+      WriteFile("values.xml",
+                "<?xml version=\"1.0\"?>\n<data>\n"
+                "<var><name>c10.temp</name><value>5</value></var>\n"      // 3
+                "<var><name>c10.<b>x</b></name><value>2</value></var>\n"  // 4: markup
+                "<var><name>c10.nosuch</name><value>1</value></var>\n"    // 5: not on the tab
+                "<var><name>c10.levels[3]</name><value></value></var>\n"  // 6: no value
+                "<var><name>temp</name><value>1</value></var>\n"          // 7: no full name
+                "<var><name>c99.temp</name><value>7</value></var>\n"  // 8: NAD 99 does not answer
+                "<var><name>c10.levels[3]</name><value>8</value></var>\n"  // 9
+                "</data>\n");
+
+  const CliRun shown = Run({"import", file, "--tab", "pumps", "--template", ini});
+  ASSERT_EQ(shown.exitCode, 0) << shown.out << shown.err;
+  EXPECT_EQ(ValuesOf(shown.doc, 10), (std::multiset<std::string>{"5", "8"})) << shown.out;
+  EXPECT_EQ(shown.doc["skipped"],
+            json::parse(R"([{"line":4,"name":"","reason":"markup"},)"
+                        R"({"line":5,"name":"c10.nosuch","reason":"no_column"},)"
+                        R"({"line":6,"name":"c10.levels[3]","reason":"empty_value"},)"
+                        R"({"line":7,"name":"temp","reason":"not_a_full_name"}])"))
+      << shown.out;
+
+  const CliRun written =
+      Run({"import", file, "--tab", "pumps", "--template", ini, "--write"}, false);
+  EXPECT_EQ(written.exitCode, 1) << "NAD 99 did not answer: " << written.err;
+  EXPECT_EQ(Sim(0).ReadVar("levels", 3), 8u);
+  for (const char* line :
+       {"warning: line 4: not taken: the name or value holds markup, not plain text\n",
+        "warning: line 5: c10.nosuch: not taken: the tab 'Pumps' has no variable 'nosuch'\n",
+        "warning: line 6: c10.levels[3]: not taken: the entry has no value\n",
+        "warning: line 7: temp: not taken: 'temp' is no full name such as c12.temp\n",
+        "warning: line 8: c99.temp: not taken: no controller with NAD 99 answered\n"}) {
+    EXPECT_NE(written.err.find(line), std::string::npos) << line << written.err;
+  }
+
+  // Without a tab every entry that reads is shown; those that do not are named too.
+  const CliRun plain = Run({"import", file});
+  ASSERT_EQ(plain.exitCode, 0) << plain.out << plain.err;
+  EXPECT_EQ(plain.doc["values"].size(), 4u) << plain.out;
+  ASSERT_EQ(plain.doc["skipped"].size(), 3u) << plain.out;
+  EXPECT_EQ(plain.doc["skipped"][0]["reason"], "markup");
+  EXPECT_EQ(plain.doc["skipped"][2]["line"], 7);
+  // A file with nothing to leave out says nothing of it.
+  const std::string clean =
+      WriteFile("clean.xml", "<data><var><name>c10.temp</name><value>1</value></var></data>");
+  EXPECT_FALSE(Run({"import", clean}).doc.contains("skipped"));
 }
 
 }  // namespace

@@ -291,15 +291,25 @@ TEST_F(ScriptedTest, DiscoveryListsNADsAsUnsignedNumbersInArrivalOrder) {
   EXPECT_EQ(comm->NoRetires(), 5);
 }
 
-TEST_F(ScriptedTest, DiscoveryListsARefusingControllerWithItsCodeAndGoesOn) {
+TEST_F(ScriptedTest, DiscoveryListsARefusalWithItsCodeAndCollectsOn) {
+  // The refusal comes between two acknowledgements, and again as a network's copy: the
+  // controller after it is not lost, and the refusal is no acknowledgement.
   replies[0x10] = {Reply(20, md_ACK, {}, "127.0.0.20"), Reply(21, md_BADPASS, {}, "127.0.0.21"),
-                   Reply(22, md_ACK, {}, "127.0.0.22")};
+                   Reply(22, md_ACK, {}, "127.0.0.22"), Reply(23, md_NOTREADY, {}, "127.0.0.23"),
+                   Reply(21, md_BADPASS, {}, "127.0.0.21")};
   std::vector<std::string> nads, ips;
-  std::vector<TMessageDirection> codes;
+  std::vector<TMessageDirection> codes{md_INTERNAL};
   EXPECT_TRUE(comm->DetectTarvos(&nads, &ips, 200, &codes));
-  EXPECT_EQ(nads, (std::vector<std::string>{"20", "21", "22"}));
-  EXPECT_EQ(ips, (std::vector<std::string>{"127.0.0.20", "127.0.0.21", "127.0.0.22"}));
-  EXPECT_EQ(codes, (std::vector<TMessageDirection>{md_ACK, md_BADPASS, md_ACK}));
+  EXPECT_EQ(nads, (std::vector<std::string>{"20", "21", "22", "23", "21"}));
+  EXPECT_EQ(ips, (std::vector<std::string>{"127.0.0.20", "127.0.0.21", "127.0.0.22", "127.0.0.23",
+                                           "127.0.0.21"}));
+  EXPECT_EQ(codes,
+            (std::vector<TMessageDirection>{md_ACK, md_BADPASS, md_ACK, md_NOTREADY, md_BADPASS}));
+
+  // A caller that asks for no codes cannot tell a refusal: it gets the acknowledgements.
+  EXPECT_TRUE(comm->DetectTarvos(&nads, &ips, 200));
+  EXPECT_EQ(nads, (std::vector<std::string>{"20", "22"}));
+  EXPECT_EQ(ips, (std::vector<std::string>{"127.0.0.20", "127.0.0.22"}));
 }
 
 TEST_F(ScriptedTest, DirectConnectionDiscoveryGoesToTheLimitedBroadcast) {

@@ -896,7 +896,7 @@ struct CollectionCase {
 
 class Collection : public MemoryComm, public ::testing::WithParamInterface<CollectionCase> {};
 
-TEST_P(Collection, ListsEveryAnswerToTheToolWithItsCode) {
+TEST_P(Collection, ListsEveryAnswerToThePingWithItsCodeForTheWholeWindow) {
   std::vector<TMemoryReply> replies;
   int host = 10;
   for (const auto& a : GetParam().answers) {
@@ -922,8 +922,8 @@ INSTANTIATE_TEST_SUITE_P(
                                      {"10", "11", "2147483649"},
                                      {"127.0.0.10", "127.0.0.11", "127.0.0.12"},
                                      {md_ACK, md_ACK, md_ACK}},
-                      // A controller that refuses the request is there all the same.
-                      CollectionCase{"ANegativeAnswerIsListedWithItsCode",
+                      // A refusal is a controller that is there; the ones after it too.
+                      CollectionCase{"ANegativeAnswerIsListedAndTheCollectionGoesOn",
                                      {Answer(md_ACK, {}, 10), Answer(md_BADPASS, {}, 11),
                                       Answer(md_ACK, {}, 12)},
                                      {"10", "11", "12"},

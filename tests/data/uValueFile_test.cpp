@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 #include "data/uText.h"
 
@@ -119,41 +120,109 @@ TEST(ValueFileRead, FullNamesAreTakenApart) {
   EXPECT_FALSE(entries[2].HasIndex);
 }
 
-TEST(ValueFileRead, EntriesThatCarryNothingAreSkipped) {
+TEST(ValueFileRead, EntriesThatCarryNothingAreSkippedAndSaidWhy) {
+  using K = TValueFileSkipKind;
   struct Case {
     const char* what;
     std::string body;
     size_t count;
+    std::vector<K> skipped;
   };
   const std::vector<Case> cases = {
-      {"root named Data", "<Data><var><name>c1.a</name><value>1</value></var></Data>", 0},
-      {"no var elements", "<data><item><name>c1.a</name><value>1</value></item></data>", 0},
-      {"empty value", "<data><var><name>c1.a</name><value></value></var></data>", 0},
-      {"blank value", "<data><var><name>c1.a</name><value> \t </value></var></data>", 0},
-      {"missing value", "<data><var><name>c1.a</name></var></data>", 0},
-      {"missing name", "<data><var><value>1</value></var></data>", 0},
-      {"no full name", "<data><var><name>d1.a</name><value>1</value></var></data>", 0},
-      {"no full stop", "<data><var><name>c1a</name><value>1</value></var></data>", 0},
+      {"root named Data", "<Data><var><name>c1.a</name><value>1</value></var></Data>", 0, {}},
+      {"no var elements", "<data><item><name>c1.a</name><value>1</value></item></data>", 0, {}},
+      {"empty value",
+       "<data><var><name>c1.a</name><value></value></var></data>",
+       0,
+       {K::vsEmptyValue}},
+      {"blank value",
+       "<data><var><name>c1.a</name><value> \t </value></var></data>",
+       0,
+       {K::vsEmptyValue}},
+      {"missing value", "<data><var><name>c1.a</name></var></data>", 0, {K::vsEmptyValue}},
+      {"missing name", "<data><var><value>1</value></var></data>", 0, {K::vsEmptyName}},
+      {"nothing at all", "<data><var/></data>", 0, {K::vsEmptyName}},
+      {"no full name",
+       "<data><var><name>d1.a</name><value>1</value></var></data>",
+       0,
+       {K::vsNoFullName}},
+      {"no full stop",
+       "<data><var><name>c1a</name><value>1</value></var></data>",
+       0,
+       {K::vsNoFullName}},
       {"attributes, comments and blanks are ignored",
        "<data a='1'>\n  <!-- c -->\n  <var id='x'>\n    <name>c1.a</name>\n"
        "    <value><![CDATA[9]]></value>\n  </var>\n</data>",
-       1},
+       1,
+       {}},
       {"only the first name counts",
-       "<data><var><name>c1.a</name><name>c2.b</name><value>1</value></var></data>", 1},
+       "<data><var><name>c1.a</name><name>c2.b</name><value>1</value></var></data>",
+       1,
+       {}},
       {"a skipped entry does not end the walk",
        "<data><var><name>x</name><value>1</value></var>"
        "<var><name>c1.a</name><value>2</value></var></data>",
-       1},
-      {"markup inside a name ends the walk",
+       1,
+       {K::vsNoFullName}},
+      {"markup inside a name is skipped and the walk goes on",
        "<data><var><name>c1.a</name><value>1</value></var>"
        "<var><name><b>c1.b</b></name><value>2</value></var>"
        "<var><name>c1.c</name><value>3</value></var></data>",
-       1},
+       2,
+       {K::vsMarkup}},
+      {"markup inside a value too",
+       "<data><var><name>c1.a</name><value>1<i/></value></var>"
+       "<var><name>c1.c</name><value>3</value></var></data>",
+       1,
+       {K::vsMarkup}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    std::vector<TValueFileEntry> entries;
+    std::vector<TValueFileSkip> skipped;
+    std::string error;
+    ASSERT_TRUE(ParseValueFile(Doc(c.body), entries, error, &skipped));
+    EXPECT_EQ(entries.size(), c.count);
+    std::vector<K> kinds;
+    for (const TValueFileSkip& k : skipped) kinds.push_back(k.Kind);
+    EXPECT_EQ(kinds, c.skipped);
+    // Without a list for them, the entries are the same.
     EXPECT_EQ(Parse(Doc(c.body)).size(), c.count);
   }
+}
+
+TEST(ValueFileRead, EachEntryAndEachSkipKnowsItsLine) {
+  const std::string text =
+      "<?xml version=\"1.0\"?>\n<data>\n"
+      "<var><name>c1.a</name><value>1</value></var>\n"          // 3
+      "<var><name> c1.b </name><value></value></var>\n"         // 4
+      "<var><name>c1.<b>x</b>c</name><value>2</value></var>\n"  // 5
+      "<var><name>c1.d</name><value>3<i/></value></var>\n"      // 6
+      "<var><name>temp</name><value>4</value></var>\n"          // 7
+      "<var>\n<name>c2.e</name><value>5</value></var>\n"        // 8
+      "</data>\n";
+  std::vector<TValueFileEntry> entries;
+  std::vector<TValueFileSkip> skipped{{TValueFileSkipKind::vsMarkup, 99, "stale"}};
+  std::string error;
+  ASSERT_TRUE(ParseValueFile(text, entries, error, &skipped));
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].Line, 3);
+  EXPECT_EQ(entries[1].Line, 8);
+  EXPECT_EQ(entries[1].Name, "e");
+  ASSERT_EQ(skipped.size(), 4u);
+  const std::tuple<TValueFileSkipKind, int, std::string> expected[] = {
+      {TValueFileSkipKind::vsEmptyValue, 4, "c1.b"},
+      {TValueFileSkipKind::vsMarkup, 5, ""},  // a name broken by markup is not shown
+      {TValueFileSkipKind::vsMarkup, 6, "c1.d"},
+      {TValueFileSkipKind::vsNoFullName, 7, "temp"}};
+  for (size_t i = 0; i < skipped.size(); ++i) {
+    EXPECT_EQ(std::make_tuple(skipped[i].Kind, skipped[i].Line, skipped[i].Name), expected[i]) << i;
+  }
+
+  // A document that is not well-formed names nothing: none of it is used.
+  EXPECT_FALSE(ParseValueFile(text + "<extra/>", entries, error, &skipped));
+  EXPECT_TRUE(entries.empty());
+  EXPECT_TRUE(skipped.empty());
 }
 
 TEST(ValueFileRead, DocumentsThatAreNotWellFormedGiveTheParseErrorAndNoEntry) {

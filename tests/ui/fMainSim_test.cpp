@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -384,6 +385,50 @@ class fMainSimTest : public QObject {
     t.W().ChooseFile = [&](bool, const QString&) { return QString(); };
     QTest::keyClick(t.F.Table(1), Qt::Key_L, Qt::ControlModifier);
     QCOMPARE(boxes.Texts.size(), 1);
+  }
+
+  void AControllerThatRefusesThePasswordIsListedAndNamed() {
+    TSimWindow t;
+    QVERIFY(t.Started);
+    t.Host->Controller(1).SetPassword("secret");
+    t.Scan();
+    QCOMPARE(t.F.NADs(0), (std::vector<int32_t>{10, 11, 12}));
+    QCOMPARE(t.W().StatusText(), QString("NAD 11 at 127.0.0.11 refuses the password"));
+    for (int column : {kColNAD, kColIP}) {
+      QCOMPARE(t.Data(0, 1, column, Qt::ToolTipRole).toString(),
+               QString("Refuses the password (md_BADPASS, code 12): set the controllers' password "
+                       "in Setup"));
+      QCOMPARE(t.Data(0, 1, column, crTextColour).toInt(), int(TTextColour::tcRed));
+      QCOMPARE(t.Data(0, 0, column, crTextColour).toInt(), int(TTextColour::tcNormal));
+    }
+    QVERIFY(t.Control("btnCheck")->isEnabled());
+  }
+
+  void AScanAsksBeforeItDiscardsValuesAwaitingWriting() {
+    TSimWindow t;
+    QVERIFY(t.Started);
+    t.Scan();
+    for (int r : {0, 2}) {
+      TTreeVar& cell = *t.F.Records(1).RowByPosition(r)->Cell(0);
+      cell.SetCaption("33");
+      cell.AwaitWrite = true;
+    }
+    for (int i = 0; i < 3; ++i) t.Host->Controller(i).ClearRequests();
+    QString question;
+    uitest::WhenModal<QMessageBox>([&](QMessageBox* box) {
+      question = box->text();
+      QTest::keyClick(box, Qt::Key_Escape);
+    });
+    t.Control<QPushButton>("btnAutodetect")->click();
+    QCOMPARE(question, QString("2 values on 1 tab are not written. Discard them?"));
+    QCOMPARE(t.Text(1, 2, 2), QString("33"));
+    QVERIFY2(t.Host->Controller(0).Requests().empty(), "no scan went out");
+
+    uitest::WhenModal<QMessageBox>(
+        [](QMessageBox* box) { box->button(QMessageBox::Discard)->click(); });
+    t.Control<QPushButton>("btnAutodetect")->click();
+    QCOMPARE(t.F.NADs(1), (std::vector<int32_t>{10, 11, 12}));
+    QCOMPARE(t.Text(1, 2, 2), QString());
   }
 
   void AnAllocationFileThatDoesNotParseIsShownAndTheProgramGoesOn() {

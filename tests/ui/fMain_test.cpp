@@ -4,7 +4,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
@@ -703,23 +705,106 @@ class fMainTest : public QObject {
     QCOMPARE(stored.value("ExtraTimeout").toInt(), 0);
   }
 
-  void SetupWithAnAdapterThatIsGoneKeepsTheCurrentOne() {
+  void SetupKeepsAStoredAdapterThatIsNotPresentWhenSomethingElseChanges() {
     TWindowFixture f;
     TSession& s = f.Window->Session();
     s.TarvoComm().EthAdapter().SetByID("lo");
-    s.Settings.EthAdapterID = "gone0";
-    int selected = 0;
+    s.Settings.EthAdapterID = "eth7";
+    QString shown;
     uitest::WhenModal<TfmOptions>([&](TfmOptions* d) {
-      // The dialog shows the adapter the communicator has, which is there.
-      selected = d->cbEthAdapter()->currentIndex();
-      d->cbEthAdapter()->setCurrentIndex(-1);
+      shown = d->cbEthAdapter()->currentText();
+      d->edPassword()->setText("new password");
       d->btnOK()->click();
     });
     Control<QPushButton>(*f.Window, "btnSetup")->click();
-    QVERIFY(selected >= 0);
+    QCOMPARE(shown, QString("eth7 (not present)"));
+    QCOMPARE(s.Settings.EthAdapterID, std::string("eth7"));
+    QCOMPARE(s.Settings.Password, std::string("new password"));
+    // Until it is there again, the communicator keeps the adapter it has.
     QCOMPARE(s.TarvoComm().EthAdapter().ID(), std::string("lo"));
     QSettings stored(f.SettingsFile(), QSettings::IniFormat);
-    QCOMPARE(stored.value("EthernetAdapterID").toString(), QString("lo"));
+    QCOMPARE(stored.value("EthernetAdapterID").toString(), QString("eth7"));
+  }
+
+  // ---- nothing lost without asking -------------------------------------------------------
+
+  void ClosingAsksBeforeValuesAwaitingWritingAreLost() {
+    TWindowFixture f;
+    for (int nad : {10, 11}) f.AddController(nad, "127.0.0." + std::to_string(nad));
+    for (int r : {0, 1}) {
+      TTreeVar& cell = *f.Records(1).RowByPosition(r)->Cell(1);
+      cell.SetCaption("7");
+      cell.AwaitWrite = true;
+    }
+    QString question;
+    uitest::WhenModal<QMessageBox>([&](QMessageBox* box) {
+      question = box->text();
+      QCOMPARE(box->defaultButton(), box->button(QMessageBox::Cancel));
+      box->button(QMessageBox::Cancel)->click();
+    });
+    Control<QPushButton>(*f.Window, "btnClose")->click();
+    QCOMPARE(question, QString("2 values on 1 tab are not written. Discard them?"));
+    QVERIFY(f.Window->isVisible());
+    QCOMPARE(f.Records(1).RowByPosition(1)->Cell(1)->Caption(), std::string("7"));
+
+    uitest::WhenModal<QMessageBox>(
+        [&](QMessageBox* box) { box->button(QMessageBox::Discard)->click(); });
+    Control<QPushButton>(*f.Window, "btnClose")->click();
+    QTRY_VERIFY(!f.Window->isVisible());
+  }
+
+  void ASignalClosesWithoutAsking() {
+    TWindowFixture f;
+    f.AddController(10, "127.0.0.10");
+    TTreeVar& cell = *f.Records(1).RowByPosition(0)->Cell(0);
+    cell.SetCaption("7");
+    cell.AwaitWrite = true;
+    bool asked = false;
+    uitest::WhenModal<QMessageBox>([&](QMessageBox* box) {
+      asked = true;
+      box->button(QMessageBox::Cancel)->click();
+    });
+    f.Window->RequestClose();
+    QTRY_VERIFY(!f.Window->isVisible());
+    QTest::qWait(50);
+    QVERIFY(!asked);
+
+    // Nor does a signal wait for a question the user has not answered yet.
+    f.Open();
+    f.AddController(10, "127.0.0.10");
+    f.Records(1).RowByPosition(0)->Cell(0)->SetCaption("8");
+    f.Records(1).RowByPosition(0)->Cell(0)->AwaitWrite = true;
+    uitest::WhenModal<QMessageBox>([&](QMessageBox*) { f.Window->RequestClose(); });
+    Control<QPushButton>(*f.Window, "btnClose")->click();
+    QTRY_VERIFY(!f.Window->isVisible());
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+  }
+
+  void ImportNamesWhatItLeftOutInTheStatusLine() {
+    TWindowFixture f;
+    f.AddController(10, "127.0.0.10");
+    f.ShowTab(1);
+    QFile file(f.Path("values.xml"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(
+        "<?xml version=\"1.0\"?>\n<data>\n"
+        "<var><name>c10.temp</name><value>5</value></var>\n"
+        "<var><name>c99.temp</name><value>1</value></var>\n"
+        "<var><name>c10.<b>x</b></name><value>2</value></var>\n"
+        "<var><name>c10.nosuch</name><value>1</value></var>\n"
+        "<var><name>c10.setpoint</name><value></value></var>\n"
+        "<var><name>c10.levels[3]</name><value>8</value></var>\n"
+        "</data>\n");
+    file.close();
+    f.Window->ChooseFile = [&](bool, const QString&) { return file.fileName(); };
+    QTest::keyClick(f.Table(1), Qt::Key_L, Qt::ControlModifier);
+    QCOMPARE(f.Records(1).RowByPosition(0)->Cell(2)->Caption(), std::string("8"));
+    QCOMPARE(f.Window->StatusText(),
+             QString("2 values imported, 4 left out: line 4: c99.temp: no controller with NAD 99 "
+                     "in the table; line 5: the name or value is not plain text; line 6: "
+                     "c10.nosuch: the tab has no column nosuch; and 1 more"));
+    const QString hint = Control<QLabel>(*f.Window, "lblStatus")->toolTip();
+    QVERIFY2(hint.endsWith("\nline 7: c10.setpoint: no value"), qPrintable(hint));
   }
 
   void TheUsersOwnStoreLiesUnderXdgConfigHome() {

@@ -50,9 +50,39 @@ class fOptionsTest : public QObject {
     QCOMPARE(dialog.edPassword()->echoMode(), QLineEdit::Normal);
   }
 
-  void AnAdapterThatIsNotThereSelectsNothingAndOKGivesNone() {
+  void AnAdapterThatIsNotThereIsShownAsSuchAndOKKeepsIt() {
     TfmOptions dialog;
-    dialog.EthernetAdapterID = "no-such-adapter";
+    dialog.EthernetAdapterID = "eth7";
+    int count = 0;
+    QString shown;
+    uitest::WhenModal<TfmOptions>([&](TfmOptions* d) {
+      count = d->cbEthAdapter()->count();
+      shown = d->cbEthAdapter()->currentText();
+      QCOMPARE(d->cbEthAdapter()->toolTip(), shown);
+      d->edPassword()->setText("only this changes");
+      d->btnOK()->click();
+    });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QCOMPARE(count, dialog.EthAdapters().Count() + 1);
+    QCOMPARE(shown, QString("eth7 (not present)"));
+    QCOMPARE(dialog.EthernetAdapterID, std::string("eth7"));
+    QCOMPARE(dialog.Password, std::string("only this changes"));
+
+    // Choosing an adapter that is there takes that one; the next showing has no entry for
+    // the absent one any more.
+    uitest::WhenModal<TfmOptions>([&](TfmOptions* d) {
+      d->cbEthAdapter()->setCurrentIndex(LoopbackEntry(*d));
+      d->btnOK()->click();
+    });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QCOMPARE(dialog.EthernetAdapterID, std::string("lo"));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(dialog.cbEthAdapter()->count(), dialog.EthAdapters().Count());
+    dialog.hide();
+
+    // No adapter at all selects nothing and gives none.
+    dialog.EthernetAdapterID.clear();
     uitest::WhenModal<TfmOptions>([](TfmOptions* d) {
       QCOMPARE(d->cbEthAdapter()->currentIndex(), -1);
       d->btnOK()->click();

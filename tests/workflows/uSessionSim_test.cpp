@@ -94,6 +94,7 @@ TEST_F(WorkflowTest, ScanListsTheAnswersByNADInEveryTableAllChecked) {
   EXPECT_EQ(recorder_.BusyDepth, 0);
   EXPECT_EQ(recorder_.Changes, (std::vector<TWorkflow>{TWorkflow::wfScan, TWorkflow::wfNone}));
   EXPECT_TRUE(recorder_.Warnings.empty());
+  EXPECT_TRUE(recorder_.Remarks.empty());
   for (TTarvo* t : session_->TarvoList().List()) {
     EXPECT_EQ(t->Port(), host_->Port());
     EXPECT_EQ(t->EthAdapterID(), "lo");
@@ -127,7 +128,7 @@ TEST_F(WorkflowTest, ARepeatedAnswerIsOneControllerAndASilentNetworkNone) {
   Sim(0).SetFaults(twice);
   Scan();
   EXPECT_EQ(NADs(0), (std::vector<int32_t>{10, 11}));
-  EXPECT_TRUE(recorder_.Warnings.empty());
+  EXPECT_TRUE(recorder_.Remarks.empty());
 
   sim::TSimFaults silent;
   silent.DropProbability = 1;
@@ -138,7 +139,7 @@ TEST_F(WorkflowTest, ARepeatedAnswerIsOneControllerAndASilentNetworkNone) {
   EXPECT_EQ(recorder_.TabControls.back(), false);
 }
 
-TEST(ScanAnswers, OneNADFromTwoAddressesIsTwoRowsAndAWarning) {
+TEST(ScanAnswers, OneNADFromTwoAddressesIsTwoRowsAndARemark) {
   auto endpoint = std::make_unique<TMemoryUdpEndpoint>();
   TMemoryUdpEndpoint* memory = endpoint.get();
   memory->SetResponder([](const TMemoryDatagram&) {
@@ -158,9 +159,83 @@ TEST(ScanAnswers, OneNADFromTwoAddressesIsTwoRowsAndAWarning) {
   ASSERT_EQ(session.TarvoList().Count(), 2);
   EXPECT_EQ(session.SystemTable().RowByPosition(0)->Tarvo->IP(), "127.0.0.10");
   EXPECT_EQ(session.SystemTable().RowByPosition(1)->Tarvo->IP(), "127.0.0.11");
-  EXPECT_EQ(recorder.Warnings,
-            std::vector<std::string>{"NAD 10 answered from 127.0.0.10 and from 127.0.0.11"});
+  ASSERT_EQ(recorder.Remarks.size(), 1u);
+  EXPECT_EQ(recorder.Remarks[0].Kind, TScanRemarkKind::srSharedNAD);
+  EXPECT_EQ(recorder.Remarks[0].NAD, 10);
+  EXPECT_EQ(recorder.Remarks[0].FirstIP, "127.0.0.10");
+  EXPECT_EQ(recorder.Remarks[0].IP, "127.0.0.11");
   ASSERT_FALSE(memory->Sent().empty());
+}
+
+TEST_F(WorkflowTest, AControllerThatRefusesThePasswordIsARowWithItsCodeAndTheOthersFollow) {
+  Start(3);
+  // NAD 11 keeps a password of its own, and NAD 12 answers only after its refusal.
+  Sim(1).SetPassword("secret");
+  sim::TSimFaults late;
+  late.DelayMs = 100;
+  Sim(2).SetFaults(late);
+  ASSERT_EQ(session_->Scan(), TWorkflowResult::wrDone);
+  EXPECT_EQ(NADs(0), (std::vector<int32_t>{10, 11, 12}));
+  ASSERT_EQ(recorder_.Remarks.size(), 1u);
+  EXPECT_EQ(recorder_.Remarks[0].Kind, TScanRemarkKind::srRefused);
+  EXPECT_EQ(recorder_.Remarks[0].NAD, 11);
+  EXPECT_EQ(recorder_.Remarks[0].IP, Sim(1).IP());
+  EXPECT_EQ(recorder_.Remarks[0].Code, md_BADPASS);
+  for (int position = 0; position < 3; ++position) {
+    SCOPED_TRACE(position);
+    const TTarvo& T = *Table(0).RowByPosition(position)->Tarvo;
+    const TMessageDirection code = position == 1 ? md_BADPASS : md_ACK;
+    EXPECT_EQ(session_->ScanAnswer(T), code);
+    EXPECT_TRUE(Table(0).RowByPosition(position)->Checked);
+    for (int column : {kColNAD, kColIP}) {
+      const TCellLook look = SystemCellLook(*session_, position, column);
+      EXPECT_EQ(look.ScanRefusal, code);
+      EXPECT_EQ(look.TextColour, position == 1 ? TTextColour::tcRed : TTextColour::tcNormal);
+    }
+  }
+  EXPECT_EQ(recorder_.TabControls.back(), true);
+
+  // The next scan knows the password: no refusal is left over.
+  Sim(1).SetPassword("");
+  Scan();
+  for (TTarvo* t : session_->TarvoList().List()) EXPECT_EQ(session_->ScanAnswer(*t), md_ACK);
+}
+
+TEST_F(WorkflowTest, AScanAsksBeforeItDiscardsValuesThatAwaitWriting) {
+  Start(2);
+  const int first = AddTab({"temp", "levels[3]"});
+  const int second = AddTab({"setpoint"});
+  Scan();
+  // Nothing awaits writing: no question.
+  Scan();
+  EXPECT_TRUE(recorder_.DiscardQuestions.empty());
+
+  CellOf(first, 0, 0).SetCaption("7");
+  CellOf(first, 0, 0).AwaitWrite = true;
+  CellOf(first, 1, 1).SetCaption("8");
+  CellOf(first, 1, 1).AwaitWrite = true;
+  CellOf(second, 1, 0).SetCaption("9");
+  CellOf(second, 1, 0).AwaitWrite = true;
+  recorder_.Changes.clear();
+
+  // Kept: nothing happens, not even a datagram.
+  recorder_.DiscardAnswer = false;
+  EXPECT_EQ(session_->Scan(), TWorkflowResult::wrCancelled);
+  ASSERT_EQ(recorder_.DiscardQuestions.size(), 1u);
+  EXPECT_EQ(recorder_.DiscardQuestions[0].Values, 3);
+  EXPECT_EQ(recorder_.DiscardQuestions[0].Tabs, 2);
+  EXPECT_EQ(CellOf(first, 0, 0).Caption(), "7");
+  EXPECT_TRUE(CellOf(second, 1, 0).AwaitWrite);
+  EXPECT_EQ(session_->TarvoList().Count(), 2);
+  EXPECT_TRUE(recorder_.Changes.empty()) << "no workflow started";
+  EXPECT_TRUE(Requests(0, kPing).empty());
+
+  // Discarded: the scan runs as ever.
+  recorder_.DiscardAnswer = true;
+  EXPECT_EQ(session_->Scan(), TWorkflowResult::wrDone);
+  EXPECT_EQ(recorder_.DiscardQuestions.size(), 2u);
+  EXPECT_EQ(Captions(first, 0), (std::vector<std::string>{"", ""}));
+  EXPECT_EQ(session_->UnwrittenCells().Values, 0);
 }
 
 // ---- status check ----------------------------------------------------------------------

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "workflow_support.h"
@@ -305,6 +306,73 @@ TEST_F(ValueFileTest, ImportMatchesColumnsWithoutRegardToCaseAndIndexesAsNumbers
       << "a template name written levels[03] is not found again";
 }
 
+TEST_F(ValueFileTest, ImportNamesWhatItLeftOutAndGoesOnPastAnEntryItCannotRead) {
+  session_.SortTables(kColNAD);  // 10, 20, 30
+  WriteFile(
+      "<?xml version=\"1.0\"?>\n<data>\n"
+      "<var><name>c10.temp_set</name><value>5</value></var>\n"    // 3: taken
+      "<var><name>c99.temp_set</name><value>1</value></var>\n"    // 4: no row of NAD 99
+      "<var><name>c20.<b>x</b></name><value>2</value></var>\n"    // 5: markup
+      "<var><name>c30.nosuch[02]</name><value>1</value></var>\n"  // 6: no such column
+      "<var><name>c30.temp_set</name><value> </value></var>\n"    // 7: no value
+      "<var><value>3</value></var>\n"                             // 8: no name
+      "<var><name>temp_set</name><value>3</value></var>\n"        // 9: no full name
+      "<var><name>c20.levels[3]</name><value>8</value></var>\n"   // 10: taken after them all
+      "</data>\n");
+  ASSERT_EQ(session_.ImportFromXML(path_, tab_), TWorkflowResult::wrDone);
+  EXPECT_EQ(Cell(0, 0).Caption(), "5");
+  EXPECT_EQ(Cell(1, 1).Caption(), "8");
+  ASSERT_EQ(recorder_.ImportReports.size(), 1u);
+  const TImportReport& report = recorder_.ImportReports[0];
+  EXPECT_EQ(report.Taken, 2);
+  struct Expect {
+    TImportSkipKind kind;
+    int line;
+    uint32_t nad;
+    const char* name;
+  } expected[] = {
+      {TImportSkipKind::isNoRow, 4, 99, "temp_set"},
+      {TImportSkipKind::isMarkup, 5, 0, ""},
+      {TImportSkipKind::isNoColumn, 6, 30, "nosuch[2]"},
+      {TImportSkipKind::isEmptyValue, 7, 0, "c30.temp_set"},
+      {TImportSkipKind::isEmptyName, 8, 0, ""},
+      {TImportSkipKind::isNoFullName, 9, 0, "temp_set"},
+  };
+  ASSERT_EQ(report.Skipped.size(), std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(report.Skipped[i].Kind, expected[i].kind);
+    EXPECT_EQ(report.Skipped[i].Line, expected[i].line);
+    EXPECT_EQ(static_cast<uint32_t>(report.Skipped[i].NAD), expected[i].nad);
+    EXPECT_EQ(report.Skipped[i].Name, expected[i].name);
+  }
+
+  // A file the tab takes whole says nothing.
+  WriteFile("<data><var><name>c30.temp_set</name><value>4</value></var></data>");
+  ASSERT_EQ(session_.ImportFromXML(path_, tab_), TWorkflowResult::wrDone);
+  EXPECT_EQ(recorder_.ImportReports.size(), 1u);
+}
+
+TEST_F(TablesTest, UnwrittenCellsCountValuesAWriteWouldSendAndTheirTabs) {
+  const int second = session_.AddVSTTab("Alarms", "", {"flag", "limit"});
+  TVSTTable& alarms = session_.VSTTabList().Items(second)->vstTable();
+  EXPECT_EQ(session_.UnwrittenCells().Values, 0);
+  const auto set = [](TTreeVar& cell, const char* text, bool await) {
+    cell.SetCaption(text);
+    cell.AwaitWrite = await;
+  };
+  set(*Vars().RowByPosition(0)->Cell(0), "1", true);
+  set(*Vars().RowByPosition(2)->Cell(1), "2", true);
+  set(*Vars().RowByPosition(1)->Cell(0), "3", false);  // read, not edited
+  set(*alarms.RowByPosition(1)->Cell(1), "4", true);
+  set(*alarms.RowByPosition(2)->Cell(0), "", true);  // cleared: nothing to write
+  const TUnwrittenCells unwritten = session_.UnwrittenCells();
+  EXPECT_EQ(unwritten.Values, 3);
+  EXPECT_EQ(unwritten.Tabs, 2);
+  alarms.RowByPosition(1)->Cell(1)->AwaitWrite = false;
+  EXPECT_EQ(session_.UnwrittenCells().Tabs, 1);
+}
+
 TEST_F(ValueFileTest, OnlyTheFirstRowOfANADIsFilled) {
   Add(10, "127.0.0.21");  // position 3: NAD 10 again
   WriteFile("<data><var><name>c10.temp_set</name><value>4</value></var></data>");
@@ -435,6 +503,30 @@ TEST(Settings, SetupOKReachesTheScanningCommunicatorAndEveryController) {
   TMemorySettingsStore store;
   session.SaveSettings(store, {});
   EXPECT_EQ(store.Strings.at("EthernetAdapterID"), "no-such-adapter");
+}
+
+TEST(Settings, SetupStartsFromTheStoredAdapterAlsoWhenItIsNotThere) {
+  TRecorder recorder;
+  TSession session(recorder);
+  TMemorySettingsStore store;
+  store.WriteString("EthernetAdapterID", "eth7");
+  TWindowPlacement placement;
+  session.LoadSettings(store, placement);
+  const std::string current = session.TarvoComm().EthAdapter().ID();
+  ASSERT_NE(current, "eth7");
+
+  TSettings values = session.SetupValues();
+  EXPECT_EQ(values.EthAdapterID, "eth7");
+  values.Password = "only this changes";
+  ASSERT_TRUE(session.AcceptSetup(values));
+  EXPECT_EQ(session.TarvoComm().EthAdapter().ID(), current);
+  session.SaveSettings(store, {});
+  EXPECT_EQ(store.Strings.at("EthernetAdapterID"), "eth7");
+  EXPECT_EQ(store.Strings.at("Password"), "only this changes");
+
+  // Nothing stored: the dialog starts from the adapter the communicator has.
+  TSession fresh(recorder);
+  EXPECT_EQ(fresh.SetupValues().EthAdapterID, fresh.TarvoComm().EthAdapter().ID());
 }
 
 TEST(Settings, SetupCancelChangesNothing) {

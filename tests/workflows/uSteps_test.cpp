@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iterator>
 
 namespace {
@@ -62,12 +63,12 @@ TEST(RTCText, PadsEachFieldAndPutsTwoBlanksBetweenDateAndTime) {
   EXPECT_EQ(RTCText(812, 12, 31, 8, 5, 9), "0812-12-31  08:05:09");
 }
 
-TEST(FoundControllers, ListsARepeatedAnswerOnceAndWarnsOfOneNADAtTwoAddresses) {
-  std::vector<std::string> warnings;
+TEST(FoundControllers, ListsARepeatedAnswerOnceAndRemarksOnEachOddAnswer) {
+  std::vector<TScanRemark> remarks;
   const auto found = FoundControllers({"30", "10", "30", "10", "3000000000", "0", "1x", "20"},
                                       {"127.0.0.30", "127.0.0.10", "127.0.0.30", "127.0.0.11",
                                        "127.0.0.40", "127.0.0.50", "127.0.0.60", "127.0.0.20"},
-                                      warnings);
+                                      {}, remarks);
   ASSERT_EQ(found.size(), 5u);
   const std::pair<uint32_t, const char*> expected[] = {{30, "127.0.0.30"},
                                                        {10, "127.0.0.10"},
@@ -77,12 +78,82 @@ TEST(FoundControllers, ListsARepeatedAnswerOnceAndWarnsOfOneNADAtTwoAddresses) {
   for (size_t i = 0; i < found.size(); ++i) {
     EXPECT_EQ(static_cast<uint32_t>(found[i].NAD), expected[i].first) << i;
     EXPECT_EQ(found[i].IP, expected[i].second) << i;
+    EXPECT_FALSE(found[i].Refused()) << "no codes: every answer acknowledged";
   }
-  ASSERT_EQ(warnings.size(), 3u);
-  EXPECT_EQ(warnings[0], "NAD 10 answered from 127.0.0.10 and from 127.0.0.11");
-  EXPECT_NE(warnings[1].find("NAD 0"), std::string::npos) << warnings[1];
-  EXPECT_NE(warnings[1].find("127.0.0.50"), std::string::npos) << warnings[1];
-  EXPECT_NE(warnings[2].find("\"1x\""), std::string::npos) << warnings[2];
+  // NAD 0 is left out of the controllers, not out of the remarks.
+  ASSERT_EQ(remarks.size(), 3u);
+  EXPECT_EQ(remarks[0].Kind, TScanRemarkKind::srSharedNAD);
+  EXPECT_EQ(remarks[1].Kind, TScanRemarkKind::srNADZero);
+  EXPECT_EQ(remarks[1].IP, "127.0.0.50");
+  EXPECT_EQ(remarks[2].Kind, TScanRemarkKind::srNoNAD);
+  EXPECT_EQ(remarks[2].Text, "1x");
+}
+
+TEST(ScanAnswers, ARefusingControllerIsListedWithItsCodeAndARemark) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> nads, ips;
+    std::vector<TMessageDirection> codes;
+    std::vector<TMessageDirection> found;    // the code of each answer listed, in order
+    std::vector<TMessageDirection> remarks;  // the code of each refusal remark, in order
+  } cases[] = {
+      {"the refusal between two acknowledgements",
+       {"10", "11", "12"},
+       {"127.0.0.10", "127.0.0.11", "127.0.0.12"},
+       {md_ACK, md_BADPASS, md_ACK},
+       {md_ACK, md_BADPASS, md_ACK},
+       {md_BADPASS}},
+      {"any negative code",
+       {"10", "11"},
+       {"127.0.0.10", "127.0.0.11"},
+       {md_NOTREADY, md_ACK},
+       {md_NOTREADY, md_ACK},
+       {md_NOTREADY}},
+      {"a refusal repeated is one controller and one remark",
+       {"11", "11"},
+       {"127.0.0.11", "127.0.0.11"},
+       {md_BADPASS, md_BADPASS},
+       {md_BADPASS},
+       {md_BADPASS}},
+      {"an acknowledgement of the same controller takes the refusal back",
+       {"11", "12", "11"},
+       {"127.0.0.11", "127.0.0.12", "127.0.0.11"},
+       {md_BADPASS, md_BADPASS, md_ACK},
+       {md_ACK, md_BADPASS},
+       {md_BADPASS}},
+      {"NAD 0 has its own remark, and a later acknowledgement of it takes nothing back",
+       {"0", "0", "10"},
+       {"127.0.0.50", "127.0.0.50", "127.0.0.10"},
+       {md_BADPASS, md_ACK, md_BADPASS},
+       {md_ACK, md_BADPASS},
+       {md_BADPASS}},
+      {"codes shorter than the lists count as acknowledgements",
+       {"10", "11"},
+       {"127.0.0.10", "127.0.0.11"},
+       {md_BADPASS},
+       {md_BADPASS, md_ACK},
+       {md_BADPASS}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<TScanRemark> remarks;
+    const auto answers = ScanAnswers(c.nads, c.ips, remarks, c.codes);
+    std::vector<TMessageDirection> found, refusals;
+    for (const TFoundController& a : answers) found.push_back(a.Code);
+    for (const TScanRemark& r : remarks) {
+      if (r.Kind == TScanRemarkKind::srNADZero) continue;
+      ASSERT_EQ(r.Kind, TScanRemarkKind::srRefused);
+      refusals.push_back(r.Code);
+      // The remark names the controller that refused.
+      const auto refused = std::find_if(answers.begin(), answers.end(), [&](const auto& a) {
+        return a.NAD == r.NAD && a.IP == r.IP;
+      });
+      ASSERT_NE(refused, answers.end());
+      EXPECT_EQ(refused->Code, r.Code);
+    }
+    EXPECT_EQ(found, c.found);
+    EXPECT_EQ(refusals, c.remarks);
+  }
 }
 
 TEST(ScanAnswers, KeepsNADZeroForAListingAndRemarksOnEachOddAnswerInAnswerOrder) {

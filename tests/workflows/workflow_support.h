@@ -51,6 +51,11 @@ class TRecorder : public TWorkflowFrontEnd {
   bool RealPause = false;
   // Called at every pause (a test's way to act while a workflow runs).
   std::function<void()> OnPause;
+  std::vector<TScanRemark> Remarks;
+  // The questions whether to discard values awaiting writing, and the answer given.
+  std::vector<TUnwrittenCells> DiscardQuestions;
+  bool DiscardAnswer = true;
+  std::vector<TImportReport> ImportReports;
 
   void Repaint(const TVSTTable& table) override {
     Events.push_back("repaint " + std::to_string(table.Tag));
@@ -82,6 +87,12 @@ class TRecorder : public TWorkflowFrontEnd {
     if (EditAccepts) value = EditAnswer;
     return EditAccepts;
   }
+  void ScanRemark(const TScanRemark& remark) override { Remarks.push_back(remark); }
+  bool ConfirmDiscard(const TUnwrittenCells& unwritten) override {
+    DiscardQuestions.push_back(unwritten);
+    return DiscardAnswer;
+  }
+  void ImportReport(const TImportReport& report) override { ImportReports.push_back(report); }
 };
 
 // A session on adapter "lo" at the simulator's port, with quick repeats so that a silent
