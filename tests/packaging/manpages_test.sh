@@ -41,6 +41,14 @@ for program in varnel varnel-cli varnel-sim; do
   done < <(options_of <<<"$help")
 done
 
+# The window's help and version need no display: they are made over ssh and in a package
+# build, where there is none.
+for option in --help --version; do
+  out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/varnel" "$option" 2>&1)" \
+    || fail "varnel $option without a display: $out"
+done
+grep -qx "Varnel [0-9.]*" <<<"$out" || fail "varnel --version says: $out"
+
 grep -q 'varnel\.ini' "$pages/varnel.1" || fail "varnel: FILES does not name the template"
 grep -q 'varnel\.ini' "$pages/varnel-cli.1" || fail "varnel-cli: FILES does not name the template"
 
