@@ -105,15 +105,21 @@ def positional_entry(positional):
     return [".TP", term, roff(positional.text)]
 
 
+def roff_name(text):
+    """A program or command name, its hyphens minus signs as typed."""
+    return roff(text).replace("-", "\\-")
+
+
 def usage_line(usage, words):
     """The usage with the program and command words in bold."""
     rest = usage.split()[words:]
-    return " ".join([bold(" ".join(usage.split()[:words])), *[roff(w) for w in rest]])
+    return " ".join(["\\fB" + roff_name(" ".join(usage.split()[:words])) + "\\fR",
+                     *[roff(w) for w in rest]])
 
 
 def command_section(command, common):
-    out = [".SS " + quoted(" ".join(command.path[1:])), usage_line(command.usage, len(command.path)),
-           ".PP", roff(command.summary)]
+    out = [".SS " + quoted(roff_name(" ".join(command.path[1:]))),
+           usage_line(command.usage, len(command.path)), ".PP", roff(command.summary)]
     for p in command.positionals:
         out += positional_entry(p)
     shared = [o for o in command.options if signature(o) in common]
@@ -152,13 +158,12 @@ def make_page(program, executable, written):
     common = {signature(o) for o in common_options(command)}
     version = version_of(executable)
 
-    out = [f'.TH {roff(program.upper())} 1 {quoted(page_date())} '
+    out = [f'.TH {roff_name(program.upper())} 1 {quoted(page_date())} '
            f'{quoted(program + " " + version)} "User Commands"',
-           ".SH NAME", f"{roff(program)} \\- {roff(summary_of(program, command))}",
+           ".SH NAME", f"{roff_name(program)} \\- {roff(summary_of(program, command))}",
            ".SH SYNOPSIS", usage_line(command.usage, 1)]
     for sub in all_commands(command):
-        if not sub.subcommands:
-            out += [".br", usage_line(sub.usage, len(sub.path))]
+        out += [".br", usage_line(sub.usage, len(sub.path))]
 
     body = {}
     description = [roff(line) for line in command.description[1:]]

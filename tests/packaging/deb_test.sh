@@ -61,7 +61,8 @@ done
 files="$(awk '$1 !~ /^d/ {print $6}' <<<"$contents" | sed 's|^\./|/|' | sort)"
 extra="$(comm -23 <(echo "$files") <(printf '%s\n' "${expected[@]}" | sort))"
 [ -z "$extra" ] || fail "the package holds more: $extra"
-grep -qE '^-rwxr-xr-x root/root .* \./usr/bin/varnel-cli$' <<<"$contents" || fail "varnel-cli is not an executable of root"
+grep -qE '^-rwxr-xr-x root/root .* \./usr/bin/varnel-cli$' <<<"$contents" \
+  || fail "varnel-cli is not an executable of root"
 grep -qE '^lrwxrwxrwx .* \./usr/bin/varnel\.ini -> /etc/varnel/varnel\.ini$' <<<"$contents" \
   || fail "/usr/bin/varnel.ini does not lead to /etc/varnel/varnel.ini"
 pass "contents: ${#expected[@]} files where they belong"
@@ -112,7 +113,8 @@ if command -v man >/dev/null; then
   done
   pass "the manual pages render"
 fi
-out="$(bash -c 'source "$1"; complete -p varnel-cli' _ "$root/usr/share/bash-completion/completions/varnel-cli" 2>&1)"
+out="$(bash -c 'source "$1"; complete -p varnel-cli' _ \
+  "$root/usr/share/bash-completion/completions/varnel-cli" 2>&1)"
 [ "$out" = "complete -F _varnel_cli varnel-cli" ] || fail "the completion does not load: $out"
 pass "the completion loads"
 
