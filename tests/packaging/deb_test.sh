@@ -49,6 +49,7 @@ expected=(
   /usr/share/man/man1/varnel.1.gz /usr/share/man/man1/varnel-cli.1.gz /usr/share/man/man1/varnel-sim.1.gz
   /usr/share/bash-completion/completions/varnel-cli
   /usr/share/doc/varnel/copyright /usr/share/doc/varnel/changelog.gz
+  /usr/share/lintian/overrides/varnel
   /usr/share/icons/hicolor/scalable/apps/varnel.svg
 )
 for size in 16 22 24 32 48 64 96 128 256; do
