@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "comm/uAdapterTable.h"
+#include "comm/uLogFile.h"
 
 namespace {
 
@@ -49,20 +50,9 @@ std::function<void()> ProcessEventsHook() {
   return gProcessEventsHook;
 }
 
-// One file is shared by every communicator of the process, and both threads of each
-// write to it, so the path and every write are serialised by one lock.
+// Both threads of every communicator write to the one log; its lines are stamped and
+// written under one lock, so that they stay in time order.
 std::mutex gLogMutex;
-std::string gLogFilePath;
-
-std::string ExecutableDirectory() {
-  char path[4096] = {};
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  std::string text(path, static_cast<size_t>(n));
-  const size_t slash = text.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : text.substr(0, slash);
-}
 
 // "yyyy-MM-dd hh:mm:ss.zzz " in local time.
 std::string TimeStamp() {
@@ -131,14 +121,11 @@ void SetProcessEventsHook(std::function<void()> hook) {
 }
 
 std::string TCommunicator::LogFilePath() {
-  std::lock_guard lock(gLogMutex);
-  if (gLogFilePath.empty()) gLogFilePath = ExecutableDirectory() + "/q-link.log";
-  return gLogFilePath;
+  return ::LogFilePath();
 }
 
 void TCommunicator::SetLogFilePath(const std::string& path) {
-  std::lock_guard lock(gLogMutex);
-  gLogFilePath = path;
+  ::SetLogFilePath(path);
 }
 
 // --- Lifecycle ------------------------------------------------------------------------
@@ -720,14 +707,9 @@ void TCommunicator::DoProgress(uint32_t Progress, uint32_t ProgressMax, uint32_t
 void TCommunicator::LogLine(const std::string& text) {
   if (!fLogToFile.load()) return;
   try {
-    const std::string path = LogFilePath();
-    // Stamped under the lock, so that the lines of both threads stay in time order.
     std::lock_guard lock(gLogMutex);
-    const std::string line = TimeStamp() + text + "\r\n";
-    if (std::FILE* file = std::fopen(path.c_str(), "ab")) {
-      std::fwrite(line.data(), 1, line.size(), file);
-      std::fclose(file);
-    }
+    // A failure is kept by the log file for the front-ends to report.
+    AppendToLogFile(TimeStamp() + text + "\r\n");
   } catch (...) {
     // Everything, because the log is a witness and never a party: whatever goes wrong in
     // writing it (no memory for the line, a lock the system refuses) must not end the

@@ -284,7 +284,8 @@ class TCommunicator {
   void SetOnRecieve(TComEvent e);
   void SetOnSend(TComEvent e) { fOnSend = std::move(e); }
 
-  // The file the debug log is appended to ("q-link.log" in the executable's directory).
+  // The file the debug log is appended to: "q-link.log" in the executable's directory, or
+  // in the user's state folder where that directory cannot be written (see uLogFile).
   static std::string LogFilePath();
   static void SetLogFilePath(const std::string& path);  // tests only
 

@@ -9,4 +9,13 @@ ensure_deps() {
     "$root/scripts/install-deps"
   fi
 }
+# What building and checking the Debian package needs besides (scripts/package).
+ensure_package_deps() {
+  ensure_deps
+  if ! command -v dpkg-buildpackage >/dev/null || ! command -v dh >/dev/null \
+     || ! command -v lintian >/dev/null || ! command -v appstreamcli >/dev/null \
+     || ! command -v man >/dev/null || [ ! -e /usr/share/bash-completion/bash_completion ]; then
+    "$root/scripts/install-deps"
+  fi
+}
 jobs() { nproc 2>/dev/null || echo 2; }

@@ -20,7 +20,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstring>
+#include <optional>
 
+#include "comm/uLogFile.h"
 #include "ui/fAbout.h"
 #include "ui/fEditValue.h"
 #include "ui/fOptions.h"
@@ -435,12 +438,27 @@ void TfmMain::WorkflowChanged(TWorkflow running) {
   fLblStatus->setText(fProgressText);
   fLblStatus->setToolTip(QString());
   UpdateActions();
-  if (running == TWorkflow::wfNone && !fWarnings.isEmpty()) {
-    QString text = fWarnings.last();
-    if (fWarnings.size() > 1) text += QString(" (and %1 more)").arg(fWarnings.size() - 1);
-    fLblStatus->setText(text);
-    fLblStatus->setToolTip((fWarnings + fWarningDetails).join('\n'));
+  if (running == TWorkflow::wfNone) {
+    TakeDebugLogFailure();
+    ShowWarnings();
   }
+}
+
+void TfmMain::ShowWarnings() {
+  if (fWarnings.isEmpty()) return;
+  QString text = fWarnings.last();
+  if (fWarnings.size() > 1) text += QString(" (and %1 more)").arg(fWarnings.size() - 1);
+  fLblStatus->setText(text);
+  fLblStatus->setToolTip((fWarnings + fWarningDetails).join('\n'));
+}
+
+bool TfmMain::TakeDebugLogFailure() {
+  // Taken once: a log that fails on every frame is still one line.
+  const std::optional<TLogFileFailure> failure = ::TakeLogFileFailure();
+  if (!failure) return false;
+  fWarnings << QString("Cannot write the debug log %1: %2")
+                   .arg(ToQ(failure->Path), QString::fromLocal8Bit(std::strerror(failure->Error)));
+  return true;
 }
 
 // ---- the window's side of the workflows ------------------------------------------------
@@ -604,6 +622,10 @@ void TfmMain::btnSetupClick() {
     values.ExtraTimeout = fOptions->ExtraTimeout;
     values.CreateDebugLogs = fOptions->CreateDebugLogs;
     fSession->AcceptSetup(values);
+    // Switching the log on tells at once whether it can be written, not after the next
+    // workflow.
+    if (values.CreateDebugLogs) CheckLogFile();
+    if (TakeDebugLogFailure()) ShowWarnings();
   }
   SaveSettings();
 }

@@ -104,6 +104,10 @@ class TfmMain : public QWidget, public TWorkflowFrontEnd {
 
  private:
   void CreateLayout();
+  // The warnings of the last workflow in the status line, the last one shown.
+  void ShowWarnings();
+  // A debug log that could not be written, added to the warnings once; whether there was one.
+  bool TakeDebugLogFailure();
   QWidget* CreateSystemPage();
   void CreateActions();
   // The page factory: the controls of a variables page, named with the suffix.

@@ -9,10 +9,15 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "comm/uLogFile.h"
 #include "ui/uCommon.h"
 
 namespace {
+
+// The log's path lines up with the text of its check box.
+constexpr int kDebugLogFileIndent = 20;
 
 template <class T>
 T* Named(T* widget, const char* name) {
@@ -46,6 +51,13 @@ TfmOptions::TfmOptions(QWidget* parent)
   fCbExtraRetries =
       Named(new QCheckBox("Extra retries for unreliable connection", this), "cbExtraRetries");
   fCbCreateDebugLogs = Named(new QCheckBox("Create debug logs", this), "cbCreateDebugLogs");
+  // Where the log goes depends on the installation, so the dialog says it; the path is
+  // elided to the dialog's width and given whole in the hint.
+  fLblDebugLogFile = Named(new QLabel(this), "lblDebugLogFile");
+  fLblDebugLogFile->setTextFormat(Qt::PlainText);
+  fLblDebugLogFile->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  fLblDebugLogFile->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  fLblDebugLogFile->setContentsMargins(kDebugLogFileIndent, 0, 0, 0);
   fBtnOK = Named(new QPushButton("&OK", this), "btnOK");
   fBtnOK->setDefault(true);
   fBtnCancel = Named(new QPushButton("&Cancel", this), "btnCancel");
@@ -64,6 +76,7 @@ TfmOptions::TfmOptions(QWidget* parent)
   boxes->addWidget(fCbExtraTimeout);
   boxes->addWidget(fCbExtraRetries);
   boxes->addWidget(fCbCreateDebugLogs);
+  boxes->addWidget(fLblDebugLogFile);
   grid->addLayout(boxes, 3, 1);
   grid->setColumnStretch(1, 1);
   auto* buttons = new QHBoxLayout;
@@ -109,9 +122,19 @@ void TfmOptions::FillControls() {
   fCbEthAdapter->setToolTip(fCbEthAdapter->currentText());
   (DirectConnection ? fRbDirect : fRbLAN)->setChecked(true);
   fCbCreateDebugLogs->setChecked(CreateDebugLogs);
+  ShowDebugLogFile();
   fCbExtraRetries->setChecked(ExtraRetries);
   fCbExtraTimeout->setChecked(ExtraTimeout);
   fEdPassword->setText(ToQ(Password));
+}
+
+void TfmOptions::ShowDebugLogFile() {
+  const QString path = QString::fromStdString(LogFilePath());
+  const int width = std::max(fEdPassword->width() - kDebugLogFileIndent, 120);
+  fLblDebugLogFile->setText(
+      fLblDebugLogFile->fontMetrics().elidedText("In " + path, Qt::ElideMiddle, width));
+  fLblDebugLogFile->setToolTip(path);
+  fCbCreateDebugLogs->setToolTip("Every frame sent and received is appended to " + path);
 }
 
 void TfmOptions::ReadControls() {

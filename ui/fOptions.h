@@ -1,5 +1,5 @@
 // The Setup dialog: network adapter, LAN or direct connection, password, extra time-out
-// and retries, and the debug log switch.
+// and retries, and the debug log switch with the path of the log.
 #pragma once
 
 #include <QDialog>
@@ -36,6 +36,8 @@ class TfmOptions : public QDialog {
   void FillControls();
   // The controls into the fields; that entry gives its ID back unchanged.
   void ReadControls();
+  // The debug log's path under its check box.
+  void ShowDebugLogFile();
 
   const TEthernetAdapterInfoList& EthAdapters() const { return *fEthAdapters; }
   QComboBox* cbEthAdapter() const { return fCbEthAdapter; }
@@ -45,6 +47,8 @@ class TfmOptions : public QDialog {
   QCheckBox* cbExtraTimeout() const { return fCbExtraTimeout; }
   QCheckBox* cbExtraRetries() const { return fCbExtraRetries; }
   QCheckBox* cbCreateDebugLogs() const { return fCbCreateDebugLogs; }
+  // Where the debug log goes (the whole path is its hint).
+  QLabel* lblDebugLogFile() const { return fLblDebugLogFile; }
   QPushButton* btnOK() const { return fBtnOK; }
   QPushButton* btnCancel() const { return fBtnCancel; }
 
@@ -64,6 +68,7 @@ class TfmOptions : public QDialog {
   QCheckBox* fCbExtraTimeout;
   QCheckBox* fCbExtraRetries;
   QCheckBox* fCbCreateDebugLogs;
+  QLabel* fLblDebugLogFile;
   QPushButton* fBtnOK;
   QPushButton* fBtnCancel;
 };

@@ -16,7 +16,7 @@ void AddNetOptions(CLI::App* sub, NetOptions& o, bool withTargets) {
   sub->add_flag("--extra-timeout", o.extraTimeout,
                 "Wait 1000 ms per attempt instead of 200 (scan window 4000 ms)");
   sub->add_option("--password", o.password, "Controller password");
-  sub->add_flag("--log", o.log, "Append every frame to q-link.log next to the executable");
+  sub->add_flag("--log", o.log, kLogOptionHelp);
   sub->add_flag("--json", o.json, "Print one JSON document");
   if (withTargets) {
     sub->add_option("--nad", o.nads, "Only the controller with this NAD (repeatable)")

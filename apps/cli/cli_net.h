@@ -18,7 +18,7 @@ struct NetOptions {
   bool extraRetries = false;  // 10 repeats instead of 3
   bool extraTimeout = false;  // 1000 ms per attempt instead of 200, 4000 ms scan window
   std::string password;
-  bool log = false;  // debug log q-link.log next to the executable
+  bool log = false;  // the debug log (see kLogOptionHelp)
   bool json = false;
   std::vector<int64_t> nads;  // --nad, repeatable: only these controllers
   std::string ip;             // --ip HOST[:PORT]: reach the one --nad without a scan
@@ -27,6 +27,11 @@ struct NetOptions {
   int WaitTime() const { return extraTimeout ? 1000 : 200; }
   int ScanWindow() const { return extraTimeout ? 4000 : 1000; }
 };
+
+// --log's help: where the debug log goes.
+inline constexpr const char* kLogOptionHelp =
+    "Append every frame to q-link.log next to the executable, or in "
+    "$XDG_STATE_HOME/varnel/ (~/.local/state/varnel/) when that folder is not writable";
 
 // Adds --adapter, --port, --direct, --extra-retries, --extra-timeout, --password, --log,
 // --json, and with targets also --nad and --ip.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "apps/cli/cli.h"
+#include "apps/cli/cli_net.h"
 #include "apps/cli/cli_options.h"
 #include "comm/uCommunication.h"
 #include "comm/uEthernetUtils.h"
@@ -162,7 +163,7 @@ void Setup(CLI::App& root) {
   sub->add_option("--count", o->count, "Timed pings after the first")
       ->transform(cli::IntegerText(1, 10000000))
       ->default_val(1);
-  sub->add_flag("--log", o->log, "Append every frame to q-link.log next to the executable");
+  sub->add_flag("--log", o->log, cli::kLogOptionHelp);
   sub->add_flag("--json", o->json, "Print one JSON document");
   cli::AddCommand(root, sub, [o] { return RunPing(*o); });
 }

@@ -1,10 +1,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <optional>
 #include <vector>
 
 #include "apps/cli/cli.h"
+#include "comm/uLogFile.h"
 #include "data/uText.h"
 
 namespace cli {
@@ -46,6 +49,14 @@ Json AsUtf8(const Json& value) {
     return out;
   }
   return value;
+}
+
+void ReportLogFileFailure() {
+  // Once, however many frames were lost with it; the command's own result stands.
+  if (const std::optional<TLogFileFailure> failure = TakeLogFileFailure()) {
+    std::cerr << "warning: cannot write the debug log " << failure->Path << ": "
+              << std::strerror(failure->Error) << "\n";
+  }
 }
 
 }  // namespace
@@ -101,5 +112,6 @@ int main(int argc, char** argv) {
     app.exit(e);
     return cli::kExitUsage;
   }
+  cli::ReportLogFileFailure();
   return cli::gExitCode;
 }

@@ -95,7 +95,8 @@ void AddChance(CLI::App& app, const std::string& name, double& chance,
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Simulated Tarvo controllers on loopback addresses"};
+  CLI::App app{"Simulated Tarvo controllers on loopback addresses", "varnel-sim"};
+  app.set_version_flag("--version", std::string("varnel-sim ") + VARNEL_VERSION);
   sim::TSimHostOptions o;
   o.Port = 8442;
   int64_t baseNad = o.BaseNAD;

@@ -29,10 +29,11 @@ inline std::string ReadWholeFile(const std::filesystem::path& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// Runs varnel-cli with the arguments; stderr goes through a file in scratchDir.
-inline CliResult RunVarnelCli(const std::vector<std::string>& args,
-                              const std::filesystem::path& scratchDir) {
-  std::string command = ShellQuote(std::string(VARNEL_BIN_DIR) + "/varnel-cli");
+// Runs a command line (a program, and what goes before it: env, setpriv) with the
+// arguments; stderr goes through a file in scratchDir.
+inline CliResult RunCommand(const std::string& commandLine, const std::vector<std::string>& args,
+                            const std::filesystem::path& scratchDir) {
+  std::string command = commandLine;
   for (const std::string& a : args) command += " " + ShellQuote(a);
   const auto errPath = scratchDir / "stderr.txt";
   command += " 2>" + ShellQuote(errPath.string());
@@ -46,6 +47,12 @@ inline CliResult RunVarnelCli(const std::vector<std::string>& args,
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   run.err = ReadWholeFile(errPath);
   return run;
+}
+
+// Runs varnel-cli of the build with the arguments.
+inline CliResult RunVarnelCli(const std::vector<std::string>& args,
+                              const std::filesystem::path& scratchDir) {
+  return RunCommand(ShellQuote(std::string(VARNEL_BIN_DIR) + "/varnel-cli"), args, scratchDir);
 }
 
 }  // namespace clitest

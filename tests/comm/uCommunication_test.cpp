@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "comm/uAdapterTable.h"
+#include "comm/uLogFile.h"
 #include "comm/uMemoryUdpEndpoint.h"
 #include "data/uTarvoVars.h"
 #include "protocol/uQLink.h"
@@ -1021,11 +1022,20 @@ TEST_F(MemoryComm, EveryFrameSentAndDatagramReceivedIsOneAppendedLine) {
       << lines[2];
 }
 
-TEST_F(MemoryComm, AnUnwritableLogDoesNotDisturbTheTransaction) {
-  TCommunicator::SetLogFilePath(::testing::TempDir() + "no-such-dir/q-link.log");
+TEST_F(MemoryComm, AnUnwritableLogDoesNotDisturbTheTransactionAndIsReportedOnce) {
+  // Beneath a plain file no one can open the log, root included.
+  { std::ofstream(logPath) << "a file, not a folder"; }
+  const std::string unwritable = logPath + "/q-link.log";
+  TCommunicator::SetLogFilePath(unwritable);
   comm->SetLogToFile(true);
   AnswerEveryRequestWith({Answer(md_ACK)});
   EXPECT_TRUE(Ping());
+  EXPECT_TRUE(Ping());
+  udp->WaitUntilDelivered();
+  const auto failure = TakeLogFileFailure();
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->Path, unwritable);
+  EXPECT_FALSE(TakeLogFileFailure());
 }
 
 TEST(CommunicatorLog, DefaultsToTheExecutablesDirectory) {

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -12,6 +13,7 @@
 #include <QTabBar>
 #include <QtTest>
 
+#include "comm/uLogFile.h"
 #include "ui/fEditValue.h"
 #include "ui/fOptions.h"
 #include "ui/uHeaderView.h"
@@ -57,7 +59,11 @@ T* Control(TfmMain& window, const char* name) {
 class fMainTest : public QObject {
   Q_OBJECT
 
+  // Debug logs, should a test switch them on, go here and not beside the test program.
+  QTemporaryDir fLogs;
+
  private slots:
+  void initTestCase() { SetLogFilePath(fLogs.filePath("q-link.log").toStdString()); }
   // ---- the window itself ---------------------------------------------------------------
 
   void CaptionAndControls() {
@@ -680,6 +686,32 @@ class fMainTest : public QObject {
     QCOMPARE(stored.value("Password").toString(), QString("open sesame"));
     QCOMPARE(stored.value("ExtraRetries").toInt(), 1);
     QCOMPARE(stored.value("EthernetAdapterID").toString(), QString("lo"));
+  }
+
+  void ADebugLogThatCannotBeWrittenIsInTheStatusLineOnce() {
+    TWindowFixture f;
+    // Beneath a plain file the log cannot be opened, whoever runs the test.
+    const QString blocker = fLogs.filePath("plain-file");
+    QFile file(blocker);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QString path = blocker + "/q-link.log";
+    SetLogFilePath(path.toStdString());
+    uitest::WhenModal<TfmOptions>([&](TfmOptions* d) {
+      QCOMPARE(d->lblDebugLogFile()->toolTip(), path);
+      d->cbCreateDebugLogs()->click();
+      d->btnOK()->click();
+    });
+    Control<QPushButton>(*f.Window, "btnSetup")->click();
+    QVERIFY2(f.Window->StatusText().startsWith("Cannot write the debug log " + path + ": "),
+             qPrintable(f.Window->StatusText()));
+
+    // The frames of the next workflow fail to be logged too; that is not news.
+    f.Window->WorkflowChanged(TWorkflow::wfScan);
+    QVERIFY(!AppendToLogFile("a frame\r\n"));
+    f.Window->WorkflowChanged(TWorkflow::wfNone);
+    QVERIFY2(!f.Window->StatusText().contains("debug log"), qPrintable(f.Window->StatusText()));
+    SetLogFilePath(fLogs.filePath("q-link.log").toStdString());
   }
 
   void SetupCancelChangesNothingButStores() {

@@ -4,11 +4,13 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
 
+#include "comm/uLogFile.h"
 #include "ui_test_support.h"
 
 namespace {
@@ -129,6 +131,24 @@ class fOptionsTest : public QObject {
     QVERIFY(!dialog.cbCreateDebugLogs()->isChecked());
     QVERIFY(dialog.rbLAN()->isChecked());
     QCOMPARE(dialog.edPassword()->text(), QString("kept"));
+  }
+
+  void TheDebugLogsPathIsShownUnderItsBox() {
+    for (const QString& path : {QString("/home/tech/.local/state/varnel/q-link.log"),
+                                "/srv/" + QString("plant-").repeated(40) + "/q-link.log"}) {
+      SetLogFilePath(path.toStdString());
+      TfmOptions dialog;
+      dialog.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+      const QLabel* label = dialog.lblDebugLogFile();
+      QCOMPARE(label->toolTip(), path);
+      QVERIFY(dialog.cbCreateDebugLogs()->toolTip().endsWith(path));
+      // A long path is shortened in its middle to the dialog's width, its file name kept.
+      QVERIFY2(label->text().startsWith("In /") && label->text().endsWith("q-link.log"),
+               qPrintable(label->text()));
+      QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <= dialog.width());
+    }
+    SetLogFilePath("");
   }
 
   void CaptionsAsTheUserKnowsThem() {
