@@ -56,7 +56,7 @@ std::unique_ptr<TTagVarList> Tags(int32_t nad, int count) {
   auto tags = std::make_unique<TTagVarList>();
   for (int i = 0; i < count; ++i) {
     const std::string name = "b" + std::to_string(i);
-    tags->Add(new TTagVar(std::to_string(nad) + "." + name, name, nad, -1, ""));
+    tags->Add(std::make_unique<TTagVar>(std::to_string(nad) + "." + name, name, nad, -1, ""));
   }
   return tags;
 }

@@ -13,17 +13,17 @@ namespace {
 // the caller may free its tags, and nothing here may point at them then.
 class TBorrowedTags {
  public:
-  TBorrowedTags(TTagVarList& a, TTagVarList& b) : fA(a), fB(b) {}
+  TBorrowedTags(TTagVarView& a, TTagVarView& b) : fA(a), fB(b) {}
   ~TBorrowedTags() {
-    fA.ClearWithoutFreeing();
-    fB.ClearWithoutFreeing();
+    fA.Clear();
+    fB.Clear();
   }
   TBorrowedTags(const TBorrowedTags&) = delete;
   TBorrowedTags& operator=(const TBorrowedTags&) = delete;
 
  private:
-  TTagVarList& fA;
-  TTagVarList& fB;
+  TTagVarView& fA;
+  TTagVarView& fB;
 };
 
 }  // namespace
@@ -47,8 +47,8 @@ TTarvo::TTarvo(std::unique_ptr<TCommunicator> aComm)
 TTarvo::~TTarvo() {
   // A borrowed communicator stays alive but must not keep listening for this object.
   fComm->Close();
-  fWriteTagVarList.ClearWithoutFreeing();
-  fReadTagVarList.ClearWithoutFreeing();
+  fWriteTagVarList.Clear();
+  fReadTagVarList.Clear();
 }
 
 void TTarvo::SetError(const std::string& Text) {
@@ -69,10 +69,10 @@ void TTarvo::NoteRefusal() {
   fRefusalCode = code == md_ACK || code == md_REQ ? md_REQ : code;
 }
 
-void TTarvo::Read(TTagVarList& TagVarList) {
+void TTarvo::Read(TTagVars& TagVarList) {
   TBorrowedTags borrowed(fReadTagVarList, fWriteTagVarList);
-  fReadTagVarList.ClearWithoutFreeing();
-  fWriteTagVarList.ClearWithoutFreeing();
+  fReadTagVarList.Clear();
+  fWriteTagVarList.Clear();
   for (int i = 0; i < TagVarList.Count(); ++i) {
     TTagVar* tag = TagVarList.Items(i);
     if (tag->NAD() != fNAD) continue;
@@ -226,11 +226,11 @@ bool TTarvo::ReadVars() {
   return fComm->ReadVars(&fBinding->Copies());
 }
 
-void TTarvo::AssignTarvoVarsToTagVars(TTagVarList& TagVarList) {
+void TTarvo::AssignTarvoVarsToTagVars(TTagVars& TagVarList) {
   fBinding->Bind(*fTarvoVarList, fNAD, TagVarList);
 }
 
-void TTarvo::CopyValuesToTagVars(TTagVarList& TagVarList) {
+void TTarvo::CopyValuesToTagVars(TTagVars& TagVarList) {
   fBinding->CopyBack(TagVarList, fNAD);
 }
 
@@ -331,10 +331,11 @@ int TTarvoList::IndexOf(const TTarvo* AItem) const {
   return -1;
 }
 
-int TTarvoList::Remove(TTarvo* AItem) {
+std::unique_ptr<TTarvo> TTarvoList::Remove(TTarvo* AItem) {
   const int index = IndexOf(AItem);
-  if (index >= 0) FItems.erase(FItems.begin() + index);
-  return index;
+  if (index < 0) return nullptr;
+  FItems.erase(FItems.begin() + index);
+  return std::unique_ptr<TTarvo>(AItem);
 }
 
 void TTarvoList::Clear() {

@@ -58,7 +58,7 @@ class TTarvo {
   // request, and leaves the values in the variables the tags are bound to. A tag whose
   // write text its rule refuses is not written (WriteRefused()). An allocation file that
   // does not parse raises EAlcParseError.
-  void Read(TTagVarList& TagVarList);
+  void Read(TTagVars& TagVarList);
   // The last Read's exchange; all false when that Read had nothing of this NAD to do.
   const TExchangeReport& LastExchange() const { return fExchange; }
   // The response code with which the controller refused the request that failed last in
@@ -73,8 +73,8 @@ class TTarvo {
   bool CheckPLCRun();
   bool ReadALC();
   bool ReadVars();
-  void AssignTarvoVarsToTagVars(TTagVarList& TagVarList);
-  void CopyValuesToTagVars(TTagVarList& TagVarList);
+  void AssignTarvoVarsToTagVars(TTagVars& TagVarList);
+  void CopyValuesToTagVars(TTagVars& TagVarList);
   bool Disconnect();
   bool Reconnect();
   // For a caller that has just run the five checks itself, in their order, as a status
@@ -134,8 +134,9 @@ class TTarvo {
   std::unique_ptr<TTarvoVarList> fTarvoVarList;
   // The tags bound to fTarvoVarList and the working copies that carry their values.
   std::unique_ptr<TVarBinding> fBinding;
-  TTagVarList fWriteTagVarList;  // borrowed tags: emptied without freeing
-  TTagVarList fReadTagVarList;   // borrowed tags: emptied without freeing
+  // The caller's tags of this NAD during a Read: borrowed, and forgotten when it returns.
+  TTagVarView fWriteTagVarList;
+  TTagVarView fReadTagVarList;
   TProgramState fProgramState = TProgramState::psInit;
   TExchangeReport fExchange;
   TMessageDirection fRefusalCode = md_REQ;
@@ -169,10 +170,10 @@ class TTarvoList {
   // The last controller with that NAD, or nullptr.
   TTarvo* GetByNAD(int32_t NAD) const;
   int IndexOf(const TTarvo* AItem) const;
-  // Unlinks the first occurrence without freeing it; the caller takes it over.
-  int Remove(TTarvo* AItem);
+  // Unlinks the controller and hands it to the caller; nothing when it is not listed.
+  std::unique_ptr<TTarvo> Remove(TTarvo* AItem);
+  // Frees every controller, the last first.
   void Clear();
-  void ClearWithoutFreeing() { FItems.clear(); }
 
  private:
   std::vector<TTarvo*> FItems;

@@ -71,14 +71,14 @@ struct TVarBinding::TVarIndex {
     int Key;
   };
   struct TTagKeys {
-    const TTagVarList* Tags = nullptr;
+    const TTagVars* Tags = nullptr;
     std::vector<TTagKey> Keys;
   };
   mutable TTagKeys TagKeys[2];
   mutable int NextTagKeys = 0;
 
   // The key of tag `t` of `tags`, remembered for the next binding of the same list.
-  int KeyOfTag(const TTagVarList& tags, int t, const TTagVar& T) const {
+  int KeyOfTag(const TTagVars& tags, int t, const TTagVar& T) const {
     TTagKeys* cache = nullptr;
     for (TTagKeys& c : TagKeys) {
       if (c.Tags == &tags) cache = &c;
@@ -183,12 +183,12 @@ struct TVarBinding::TCopyPlan {
     int32_t NAD;
     int32_t Element;  // of the variable
   };
-  const TTagVarList* Tags = nullptr;
+  const TTagVars* Tags = nullptr;
   int32_t NAD = 0;
   std::vector<TBinding> Bindings;
   std::vector<TTarvoVar*> Targets;  // per working copy; nullptr: its value is dropped
 
-  bool Holds(const TTagVarList& tags, int32_t nad, int copies) const {
+  bool Holds(const TTagVars& tags, int32_t nad, int copies) const {
     if (Tags != &tags || NAD != nad || tags.Count() != static_cast<int>(Bindings.size()) ||
         copies != static_cast<int>(Targets.size())) {
       return false;
@@ -250,7 +250,7 @@ void TVarBinding::DropCopies(const std::function<bool(const TTagVar&)>& drop) {
   fPlan->Tags = nullptr;
 }
 
-void TVarBinding::Bind(const TTarvoVarList& vars, int32_t NAD, TTagVarList& TagVarList) {
+void TVarBinding::Bind(const TTarvoVarList& vars, int32_t NAD, TTagVars& TagVarList) {
   fCopyTags.clear();
   TagVarList.ClearTarvoVarReferences();
   const TVarIndex& index = IndexOf(vars);
@@ -333,7 +333,7 @@ void TVarBinding::Bind(const TTarvoVarList& vars, int32_t NAD, TTagVarList& TagV
   for (int key : copyKey) plan.Targets.push_back(index.FirstBound[static_cast<size_t>(key)]);
 }
 
-void TVarBinding::CopyBack(TTagVarList& TagVarList, int32_t NAD) {
+void TVarBinding::CopyBack(TTagVars& TagVarList, int32_t NAD) {
   const int copies = fCopies->Count();
   // The raw value, so that a real holding no finite number cannot raise here.
   if (fPlan->Holds(TagVarList, NAD, copies)) {

@@ -25,7 +25,7 @@ class TVarBinding {
   // and makes one working copy per bound pair: in the order of the variable list and, for
   // one variable, of the tag list, which is the order in which the values travel. A tag
   // that binds nothing stays unbound.
-  void Bind(const TTarvoVarList& vars, int32_t NAD, TTagVarList& tags);
+  void Bind(const TTarvoVarList& vars, int32_t NAD, TTagVars& tags);
   // The working copies of the last Bind, and the tag each was made for.
   TTarvoVarList& Copies() { return *fCopies; }
   const TTarvoVarList& Copies() const { return *fCopies; }
@@ -34,7 +34,7 @@ class TVarBinding {
   void DropCopies(const std::function<bool(const TTagVar&)>& drop);
   // Puts each copy's value into the variable of the first tag of `tags` (of this NAD, in
   // list order) that is bound to a variable of the copy's name and element.
-  void CopyBack(TTagVarList& tags, int32_t NAD);
+  void CopyBack(TTagVars& tags, int32_t NAD);
   // The tags of the last Bind may be freed from now on: nothing here points at them.
   void ReleaseTags();
   // The variable list is about to change: forgets the copies and everything worked out

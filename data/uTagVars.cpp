@@ -100,21 +100,33 @@ void TTagVar::SetTarvoVar(TTarvoVar* AVar) {
 // ---------------------------------------------------------------------------------------
 // TTagVarList
 
-int TTagVarList::Add(TTagVar* AItem) {
+int TTagVarList::Add(std::unique_ptr<TTagVar> AItem) {
+  FItems.push_back(AItem.release());
+  return Count() - 1;
+}
+
+int TTagVarView::Add(TTagVar* AItem) {
   FItems.push_back(AItem);
   return Count() - 1;
 }
 
-int TTagVarList::IndexOf(const TTagVar* AItem) const {
+int TTagVarView::Remove(const TTagVar* AItem) {
+  const int index = IndexOf(AItem);
+  if (index >= 0) FItems.erase(FItems.begin() + index);
+  return index;
+}
+
+int TTagVars::IndexOf(const TTagVar* AItem) const {
   for (int i = 0; i < Count(); ++i)
     if (FItems[static_cast<size_t>(i)] == AItem) return i;
   return -1;
 }
 
-int TTagVarList::Remove(TTagVar* AItem) {
+std::unique_ptr<TTagVar> TTagVarList::Remove(TTagVar* AItem) {
   const int index = IndexOf(AItem);
-  if (index >= 0) FItems.erase(FItems.begin() + index);
-  return index;
+  if (index < 0) return nullptr;
+  FItems.erase(FItems.begin() + index);
+  return std::unique_ptr<TTagVar>(AItem);
 }
 
 void TTagVarList::Clear() {
@@ -124,27 +136,27 @@ void TTagVarList::Clear() {
   }
 }
 
-void TTagVarList::ClearTarvoVarReferences() {
+void TTagVars::ClearTarvoVarReferences() {
   for (TTagVar* tag : FItems) tag->ClearTarvoVarReference();
 }
 
-void TTagVarList::ClearTarvoVarReferencesByNAD(int32_t ANad) {
+void TTagVars::ClearTarvoVarReferencesByNAD(int32_t ANad) {
   for (TTagVar* tag : FItems)
     if (tag->NAD() == ANad) tag->SetTarvoVar(nullptr);
 }
 
-TTagVar* TTagVarList::GetByIndex(int AIndex) const {
+TTagVar* TTagVars::GetByIndex(int AIndex) const {
   if (AIndex < 0 || AIndex >= Count()) return nullptr;
   return FItems[static_cast<size_t>(AIndex)];
 }
 
-TTagVar* TTagVarList::GetByFullName(std::string_view AName) const {
+TTagVar* TTagVars::GetByFullName(std::string_view AName) const {
   for (TTagVar* tag : FItems)
     if (tag->FullName() == AName) return tag;
   return nullptr;
 }
 
-bool TTagVarList::AllTagsOk() const {
+bool TTagVars::AllTagsOk() const {
   for (const TTagVar* tag : FItems)
     if (tag->TarvoVar() == nullptr) return false;
   return true;
@@ -180,19 +192,19 @@ bool ReadBound(const TTagVar* tag, T& AValue, Read read) {
 
 }  // namespace
 
-bool TTagVarList::ReadValueInt(int AIndex, int32_t& AValue) const {
+bool TTagVars::ReadValueInt(int AIndex, int32_t& AValue) const {
   return ReadBound(GetByIndex(AIndex), AValue, [](const TTarvoVar& v) { return v.ValueInt(); });
 }
 
-bool TTagVarList::ReadValueFloat(int AIndex, double& AValue) const {
+bool TTagVars::ReadValueFloat(int AIndex, double& AValue) const {
   return ReadBound(GetByIndex(AIndex), AValue, [](const TTarvoVar& v) { return v.ValueFloat(); });
 }
 
-bool TTagVarList::ReadNumValue(int AIndex, double& AValue) const {
+bool TTagVars::ReadNumValue(int AIndex, double& AValue) const {
   return ReadBound(GetByIndex(AIndex), AValue, NumValueOf);
 }
 
-bool TTagVarList::ReadNumValue(std::string_view AVariable, double& AValue) const {
+bool TTagVars::ReadNumValue(std::string_view AVariable, double& AValue) const {
   return ReadBound(GetByFullName(AVariable), AValue, NumValueOf);
 }
 
@@ -208,10 +220,10 @@ void WriteNumValueTo(TTagVar* tag, const TVarValue& AValue) {
 
 }  // namespace
 
-void TTagVarList::WriteNumValue(int AIndex, const TVarValue& AValue) {
+void TTagVars::WriteNumValue(int AIndex, const TVarValue& AValue) {
   WriteNumValueTo(GetByIndex(AIndex), AValue);
 }
 
-void TTagVarList::WriteNumValue(std::string_view AVariable, const TVarValue& AValue) {
+void TTagVars::WriteNumValue(std::string_view AVariable, const TVarValue& AValue) {
   WriteNumValueTo(GetByFullName(AVariable), AValue);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -65,22 +66,19 @@ class TTagVar {
   bool fWriteRefused = false;
 };
 
-// An ordered list of tags. Clear and the destructor free the tags; ClearWithoutFreeing
-// only empties the list, for lists that borrow their tags.
-class TTagVarList {
+// Tags in an order, as a workflow hands them to a controller and the binding walks them:
+// the owning list and the borrowing view below are both such a sequence. Items gives
+// nothing outside 0 to Count() - 1.
+class TTagVars {
  public:
-  TTagVarList() = default;
-  virtual ~TTagVarList() { Clear(); }
-  TTagVarList(const TTagVarList&) = delete;
-  TTagVarList& operator=(const TTagVarList&) = delete;
+  TTagVars() = default;
+  virtual ~TTagVars() = default;
+  TTagVars(const TTagVars&) = delete;
+  TTagVars& operator=(const TTagVars&) = delete;
 
-  int Add(TTagVar* AItem);
   int Count() const { return static_cast<int>(FItems.size()); }
   TTagVar* Items(int AIndex) const { return GetByIndex(AIndex); }
   int IndexOf(const TTagVar* AItem) const;
-  int Remove(TTagVar* AItem);
-  void Clear();
-  void ClearWithoutFreeing() { FItems.clear(); }
   void ClearTarvoVarReferences();
   void ClearTarvoVarReferencesByNAD(int32_t ANad);
   TTagVar* GetByIndex(int AIndex) const;
@@ -95,7 +93,31 @@ class TTagVarList {
   int32_t NAD() const { return fNAD; }
   void SetNAD(int32_t ANad) { fNAD = ANad; }
 
- private:
+ protected:
   std::vector<TTagVar*> FItems;
+
+ private:
   int32_t fNAD = 0;
+};
+
+// The tags a workflow makes: the list owns them. Clear and the destructor free them, the
+// last first; Remove hands one back to the caller.
+class TTagVarList : public TTagVars {
+ public:
+  TTagVarList() = default;
+  ~TTagVarList() override { Clear(); }
+
+  int Add(std::unique_ptr<TTagVar> AItem);
+  std::unique_ptr<TTagVar> Remove(TTagVar* AItem);
+  void Clear();
+};
+
+// Tags that belong to someone else, picked out of their list for a while: Clear only
+// forgets them. The owner must not free a tag while a view holds it.
+class TTagVarView : public TTagVars {
+ public:
+  int Add(TTagVar* AItem);
+  // Forgets the first place the tag stands at; that index, or -1.
+  int Remove(const TTagVar* AItem);
+  void Clear() { FItems.clear(); }
 };

@@ -716,7 +716,7 @@ void TfmMain::SaveSettings() {
   placement.Height = normal.height();
   placement.Maximized = isMaximized();
   fSession->SaveSettings(*fStore, placement);
-  if (auto* store = dynamic_cast<TQtSettingsStore*>(fStore.get())) store->Flush();
+  fStore->Flush();
 }
 
 // ---- closing ---------------------------------------------------------------------------

@@ -36,7 +36,7 @@ class TQtSettingsStore : public TSettingsStore {
   void WriteString(const std::string& name, const std::string& value) override;
   void WriteInteger(const std::string& name, int32_t value) override;
   // Puts what was written into the file now.
-  void Flush();
+  void Flush() override;
 
   QString FileName() const { return fSettings->fileName(); }
 

@@ -318,7 +318,7 @@ TWorkflowResult TSession::Scan() {
 
 void TSession::FillCell(TTarvo& T, std::unique_ptr<TTagVar> tag, TTreeVar& cell) {
   TTagVarList tags;
-  const TTagVar* read = tags.Items(tags.Add(tag.release()));
+  const TTagVar* read = tags.Items(tags.Add(std::move(tag)));
   Use(T.Comm());
   T.Read(tags);
   if (Cancelled()) return;  // a cut-short exchange says nothing of the value

@@ -19,6 +19,9 @@ class TSettingsStore {
   // Creates the key when missing.
   virtual void WriteString(const std::string& name, const std::string& value) = 0;
   virtual void WriteInteger(const std::string& name, int32_t value) = 0;
+  // Makes what was written last beyond the program's end; a store without a file has
+  // nothing to do.
+  virtual void Flush() {}
 };
 
 struct TSettings {

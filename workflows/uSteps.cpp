@@ -56,7 +56,7 @@ bool Exchanged(const TTarvo& T) {
 TEepromLoad EepromLoad(TTarvo& T, TWorkflowFrontEnd& frontEnd, const TWorkflowClock& clock,
                        const std::function<bool()>& cancelled) {
   TTagVarList tags;
-  TTagVar* request = tags.Items(tags.Add(MakeTag(T, "ee_read_req", "1").release()));
+  TTagVar* request = tags.Items(tags.Add(MakeTag(T, "ee_read_req", "1")));
   T.Read(tags);
   const int64_t start = clock.Ticks();
   for (;;) {
@@ -96,9 +96,10 @@ void AddRTCTags(const TTarvo& T, TTagVarList& tags, const TLocalTime* now) {
   std::array<std::string, 8> texts;
   if (now != nullptr) texts = RTCWriteTexts(*now);
   for (int i = 0; i < 8; ++i) {
-    auto* tag = new TTagVar(NADText(T.NAD()) + "." + kNames[i], kNames[i], T.NAD(), -1, texts[i]);
+    auto tag = std::make_unique<TTagVar>(NADText(T.NAD()) + "." + kNames[i], kNames[i], T.NAD(), -1,
+                                         texts[i]);
     tag->SetWriteRule(&CheckedWriteValue);
-    tags.Add(tag);
+    tags.Add(std::move(tag));
   }
 }
 
@@ -131,7 +132,7 @@ std::vector<std::string> ReadFiguresAndClock(TTarvo& T, const std::vector<std::s
   // those steps again.
   T.ResumeAfterChecks();
   TTagVarList tags;
-  for (const std::string& name : names) tags.Add(MakeTag(T, name + "[0]").release());
+  for (const std::string& name : names) tags.Add(MakeTag(T, name + "[0]"));
   const int clock = tags.Count();
   AddRTCTags(T, tags, nullptr);
   T.Read(tags);

@@ -59,7 +59,7 @@ TWriteOutcome OutcomeOf(const TTarvo& T, const TTagVar& tag, const std::string& 
 std::vector<TWriteOutcome> WriteValues(
     TTarvo& T, const std::vector<std::pair<std::string, std::string>>& values) {
   TTagVarList tags;
-  for (const auto& [name, text] : values) tags.Add(MakeTag(T, name, text).release());
+  for (const auto& [name, text] : values) tags.Add(MakeTag(T, name, text));
   if (tags.Count() > 0) T.Read(tags);
   std::vector<TWriteOutcome> outcomes;
   outcomes.reserve(values.size());

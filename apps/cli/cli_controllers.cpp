@@ -200,7 +200,7 @@ std::vector<ValueResult> ReadValues(TTarvo& T, const std::vector<std::string>& n
                                     std::vector<Problem>& problems) {
   if (ee) LoadFromEeprom(T, problems);
   TTagVarList tags;
-  for (const std::string& name : names) tags.Add(MakeTag(T, name).release());
+  for (const std::string& name : names) tags.Add(MakeTag(T, name));
   if (tags.Count() > 0) T.Read(tags);
   const bool exchanged = Exchanged(T);
   std::vector<ValueResult> results;

@@ -40,9 +40,9 @@ bool PlainNumber(const TTarvoVar& V, const std::string& text, TVarValue& value) 
 }
 
 // A tag as the workflows make them: NAD, name, index, write text, and a write rule.
-TTagVar* Tag(int32_t nad, const std::string& name, int32_t index = -1,
-             const std::string& write = "") {
-  auto* tag = new TTagVar(std::to_string(nad) + "." + name, name, nad, index, write);
+std::unique_ptr<TTagVar> Tag(int32_t nad, const std::string& name, int32_t index = -1,
+                             const std::string& write = "") {
+  auto tag = std::make_unique<TTagVar>(std::to_string(nad) + "." + name, name, nad, index, write);
   tag->SetWriteRule(&PlainNumber);
   return tag;
 }
@@ -316,20 +316,26 @@ TEST_F(TarvoTest, BindingFollowsTheVariableListAndCopiesBackToTheFirstTag) {
     Sim().WriteDataMemory(address, {value, 0});
   }
 
-  TTagVarList tags;
-  TTagVar* twice = Tag(10, "x");
-  tags.Add(Tag(10, "arr", 1));  // t0
-  tags.Add(Tag(10, "x"));       // t1
-  tags.Add(Tag(10, "x", 0));    // t2
-  tags.Add(Tag(10, "arr"));     // t3: element 0
-  tags.Add(twice);              // t4
-  tags.Add(Tag(10, "X"));       // t5
-  tags.Add(Tag(11, "x"));       // t6: another controller's
-  tags.Add(Tag(10, "arr", 3));  // t7: beyond the array
-  tags.Add(Tag(10, "x", 1));    // t8: a scalar has no element 1
-  tags.Add(twice);              // t9
+  // One tag listed twice: the list that owns the tags holds it once, the view the Read
+  // walks holds it at both places.
+  TTagVarList owned;
+  TTagVarView tags;
+  const auto add = [&](std::unique_ptr<TTagVar> tag) {
+    tags.Add(tag.get());
+    return owned.Items(owned.Add(std::move(tag)));
+  };
+  add(Tag(10, "arr", 1));                    // t0
+  add(Tag(10, "x"));                         // t1
+  add(Tag(10, "x", 0));                      // t2
+  add(Tag(10, "arr"));                       // t3: element 0
+  TTagVar* const twice = add(Tag(10, "x"));  // t4
+  add(Tag(10, "X"));                         // t5
+  add(Tag(11, "x"));                         // t6: another controller's
+  add(Tag(10, "arr", 3));                    // t7: beyond the array
+  add(Tag(10, "x", 1));                      // t8: a scalar has no element 1
+  tags.Add(twice);                           // t9
   tarvo_->Read(tags);
-  tags.Remove(twice);  // the list frees what it holds: once
+  tags.Remove(twice);  // its first place
   ASSERT_EQ(tarvo_->ProgramState(), TProgramState::psCheckCode) << tarvo_->ErrorS;
 
   const TTarvoVarList& vars = *tarvo_->TarvoVarList();
@@ -460,8 +466,9 @@ TEST_F(TarvoTest, ARefusedValueIsNotWrittenAndItsVariableIsStillReadBack) {
   Sim().WriteVar("temp", 0, 55);
   TTagVarList tags;
   tags.Add(Tag(10, "temp", -1, "1.5"));  // refused by the rule
-  TTagVar* unruled = new TTagVar("10.total", "total", 10, -1, "5");
-  tags.Add(unruled);  // no rule: nothing judged it, so nothing writes it
+  TTagVar* unruled =
+      tags.Items(tags.Add(std::make_unique<TTagVar>("10.total", "total", 10, -1, "5")));
+  (void)unruled;  // no rule: nothing judged it, so nothing writes it
   tags.Add(Tag(10, "counter_w", -1, "77"));
   tarvo_->Read(tags);
   ASSERT_EQ(tarvo_->ProgramState(), TProgramState::psCheckCode) << tarvo_->ErrorS;
@@ -665,7 +672,7 @@ class TarvoBindingRules : public ::testing::Test {
            (V.ArrayIndex() == T.ArrayIndex() || (T.ArrayIndex() < 0 && V.ArrayIndex() == 0));
   }
 
-  static TReference Bind(const TTarvoVarList& vars, const TTagVarList& tags, int32_t nad) {
+  static TReference Bind(const TTarvoVarList& vars, const TTagVars& tags, int32_t nad) {
     TReference r;
     r.BoundTo.assign(static_cast<size_t>(tags.Count()), nullptr);
     for (int v = 0; v < vars.Count(); ++v) {
@@ -681,7 +688,7 @@ class TarvoBindingRules : public ::testing::Test {
   }
 
   // Where each copy's value goes, given the tags as they are bound now.
-  static std::vector<const TTarvoVar*> Targets(const TTarvoVarList& copies, const TTagVarList& tags,
+  static std::vector<const TTarvoVar*> Targets(const TTarvoVarList& copies, const TTagVars& tags,
                                                int32_t nad) {
     std::vector<const TTarvoVar*> targets;
     for (int c = 0; c < copies.Count(); ++c) {
@@ -715,33 +722,35 @@ class TarvoBindingRules : public ::testing::Test {
     return vars;
   }
 
-  std::unique_ptr<TTagVarList> RandomTags(int count) {
+  // Tags that one list owns and a view walks in some order, one object maybe several times.
+  struct TTagSet {
+    TTagVarList Owned;
+    TTagVarView Tags;
+    TTagVar* Own(std::unique_ptr<TTagVar> tag) { return Owned.Items(Owned.Add(std::move(tag))); }
+  };
+
+  std::unique_ptr<TTagVar> RandomTag() {
     static const char* const kNames[] = {"a", "b", "A", "level", "B", "c"};
-    auto tags = std::make_unique<TTagVarList>();
-    while (tags->Count() < count) {
-      if (tags->Count() > 0 && Pick(8) == 0) {
-        tags->Add(tags->Items(Pick(tags->Count())));  // the same object again
+    const int32_t nad = Pick(8) == 0 ? 11 : 10;
+    return Tag(nad, kNames[Pick(6)], Pick(3) - 1 + (Pick(4) == 0 ? 2 : 0));
+  }
+
+  std::unique_ptr<TTagSet> RandomTags(int count) {
+    auto set = std::make_unique<TTagSet>();
+    TTagVarView& tags = set->Tags;
+    while (tags.Count() < count) {
+      if (tags.Count() > 0 && Pick(8) == 0) {
+        tags.Add(tags.Items(Pick(tags.Count())));  // the same object again
         continue;
       }
-      const int32_t nad = Pick(8) == 0 ? 11 : 10;
-      tags->Add(Tag(nad, kNames[Pick(6)], Pick(3) - 1 + (Pick(4) == 0 ? 2 : 0)));
+      tags.Add(set->Own(RandomTag()));
     }
-    return tags;
+    return set;
   }
 
   // Distinct raw values in every variable, so that a copied value shows where it came from.
   static void Stamp(const TTarvoVarList& vars, int32_t base) {
     for (int v = 0; v < vars.Count(); ++v) vars.Items(v)->SetTarvoValue(base + v);
-  }
-
-  // Frees a tag list that may hold one object several times.
-  static void Free(TTagVarList& tags) {
-    std::vector<TTagVar*> distinct;
-    for (int t = 0; t < tags.Count(); ++t) distinct.push_back(tags.Items(t));
-    std::sort(distinct.begin(), distinct.end());
-    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-    tags.ClearWithoutFreeing();
-    for (TTagVar* t : distinct) delete t;
   }
 
   int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
@@ -756,8 +765,8 @@ TEST_F(TarvoBindingRules, MatchTheRulesPairByPair) {
     // Every few trials the list is replaced by one just as long.
     if (trial % 3 == 0) tarvo.SetTarvoVarList(RandomVars(trial % 2 == 0 ? 24 : 1 + Pick(40)));
     const TTarvoVarList& vars = *tarvo.TarvoVarList();
-    const std::unique_ptr<TTagVarList> tagList = RandomTags(1 + Pick(30));
-    TTagVarList& tags = *tagList;
+    const std::unique_ptr<TTagSet> tagSet = RandomTags(1 + Pick(30));
+    TTagVarView& tags = tagSet->Tags;
     Stamp(vars, 1000 * (trial + 1));
 
     const TReference expected = Bind(vars, tags, 10);
@@ -790,7 +799,6 @@ TEST_F(TarvoBindingRules, MatchTheRulesPairByPair) {
     tarvo.CopyValuesToTagVars(tags);
     for (int v = 0; v < vars.Count(); ++v)
       EXPECT_EQ(vars.Items(v)->TarvoValue(), want[static_cast<size_t>(v)]) << "variable " << v;
-    Free(tags);
   }
 }
 
@@ -801,9 +809,8 @@ TEST_F(TarvoBindingRules, SameTagListBoundAgainAfterItsTagsChange) {
   TTarvo tarvo(10);
   tarvo.SetTarvoVarList(RandomVars(30));
   const TTarvoVarList& vars = *tarvo.TarvoVarList();
-  const std::unique_ptr<TTagVarList> tagList = RandomTags(20);
-  TTagVarList& tags = *tagList;
-  std::vector<TTagVar*> replaced;
+  const std::unique_ptr<TTagSet> tagSet = RandomTags(20);
+  TTagVarView& tags = tagSet->Tags;
   for (int round = 0; round < 200; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     const TReference expected = Bind(vars, tags, 10);
@@ -823,42 +830,29 @@ TEST_F(TarvoBindingRules, SameTagListBoundAgainAfterItsTagsChange) {
     std::vector<TTagVar*> order;
     for (int t = 0; t < tags.Count(); ++t) order.push_back(tags.Items(t));
     const size_t at = static_cast<size_t>(Pick(tags.Count()));
-    const auto another = [this] {
-      const std::unique_ptr<TTagVarList> fresh = RandomTags(1);
-      TTagVar* t = fresh->Items(0);
-      fresh->ClearWithoutFreeing();
-      return t;
-    };
+    const auto another = [&] { return tagSet->Own(RandomTag()); };
     switch (Pick(4)) {
       case 0:
         order[at]->SetArrayIndex(Pick(4) - 1);
         break;
       case 1:
-        replaced.push_back(order[at]);
-        order[at] =
-            Tag(order[at]->NAD() == 10 ? 11 : 10, order[at]->Name(), order[at]->ArrayIndex());
+        order[at] = tagSet->Own(
+            Tag(order[at]->NAD() == 10 ? 11 : 10, order[at]->Name(), order[at]->ArrayIndex()));
         break;
       case 2:
-        replaced.push_back(order[at]);
         order[at] = another();
         break;
       default:
         if (Pick(2) == 0 && order.size() > 1) {
-          replaced.push_back(order.back());
           order.pop_back();
         } else {
           order.push_back(another());
         }
         break;
     }
-    tags.ClearWithoutFreeing();
+    tags.Clear();
     for (TTagVar* t : order) tags.Add(t);
   }
-  for (int t = 0; t < tags.Count(); ++t) replaced.push_back(tags.Items(t));
-  tags.ClearWithoutFreeing();
-  std::sort(replaced.begin(), replaced.end());
-  replaced.erase(std::unique(replaced.begin(), replaced.end()), replaced.end());
-  for (TTagVar* t : replaced) delete t;
 }
 
 TEST(TarvoListTest, ItemsLookupAndRemoval) {
@@ -873,10 +867,10 @@ TEST(TarvoListTest, ItemsLookupAndRemoval) {
   EXPECT_EQ(list.GetByNAD(6), nullptr);
 
   TTarvo* seven = list.Items(1);
-  EXPECT_EQ(list.Remove(seven), 1);
+  const std::unique_ptr<TTarvo> removed = list.Remove(seven);
+  EXPECT_EQ(removed.get(), seven);
   EXPECT_EQ(list.IndexOf(seven), -1);
-  EXPECT_EQ(list.Remove(seven), -1);
-  delete seven;  // Remove handed it back
+  EXPECT_EQ(list.Remove(seven), nullptr);
   EXPECT_EQ(list.Count(), 2);
   list.Clear();
   EXPECT_EQ(list.Count(), 0);

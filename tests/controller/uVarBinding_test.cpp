@@ -18,9 +18,9 @@ std::unique_ptr<TTarvoVar> Var(const std::string& name, int32_t address, int32_t
                                      vaReadWrite, "", TVarValue::U16(0));
 }
 
-TTagVar* Tag(const std::string& name, int32_t index = -1, int32_t nad = kNAD,
-             const std::string& write = "") {
-  return new TTagVar("c" + std::to_string(nad) + "." + name, name, nad, index, write);
+std::unique_ptr<TTagVar> Tag(const std::string& name, int32_t index = -1, int32_t nad = kNAD,
+                             const std::string& write = "") {
+  return std::make_unique<TTagVar>("c" + std::to_string(nad) + "." + name, name, nad, index, write);
 }
 
 // temp, levels[0..2], a local `temp`, and `Temp`, which differs by case.

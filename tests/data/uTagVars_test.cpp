@@ -232,9 +232,9 @@ struct TagListFixture : ::testing::Test {
   void SetUp() override {
     real->SetValue(TVarValue::Double(1.5));
     integer->SetValue(TVarValue::I32(-3));
-    list.Add(new TTagVar("c1000.r"));
-    list.Add(new TTagVar("c1000.i"));
-    list.Add(new TTagVar("c2000.unbound"));
+    list.Add(std::make_unique<TTagVar>("c1000.r"));
+    list.Add(std::make_unique<TTagVar>("c1000.i"));
+    list.Add(std::make_unique<TTagVar>("c2000.unbound"));
     list.Items(0)->SetTarvoVar(real.get());
     list.Items(1)->SetTarvoVar(integer.get());
   }
@@ -330,16 +330,16 @@ TEST_F(TagListFixture, ClearingReferencesAppliesNoWriteValue) {
   EXPECT_EQ(integer->ValueFloat(), -3.0);
 }
 
-TEST_F(TagListFixture, RemoveAndClearWithoutFreeing) {
+TEST_F(TagListFixture, RemoveHandsTheTagOverAndAViewOnlyForgets) {
   TTagVar* tag = list.Items(1);
-  EXPECT_EQ(list.Remove(tag), 1);
-  EXPECT_EQ(list.Remove(tag), -1);
+  const std::unique_ptr<TTagVar> removed = list.Remove(tag);
+  EXPECT_EQ(removed.get(), tag);
+  EXPECT_EQ(list.Remove(tag), nullptr);
   EXPECT_EQ(list.Count(), 2);
-  delete tag;
 
-  TTagVarList borrowing;
+  TTagVarView borrowing;
   borrowing.Add(list.Items(0));
-  borrowing.ClearWithoutFreeing();
+  borrowing.Clear();
   EXPECT_EQ(borrowing.Count(), 0);
   EXPECT_EQ(list.Items(0)->Name(), "r");  // still alive: freed by its owner
 }
