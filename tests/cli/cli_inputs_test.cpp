@@ -19,6 +19,7 @@
 #include "cli/twin_controller.h"
 #include "protocol/uQLink.h"
 #include "sim/uSimHost.h"
+#include "support/sim_support.h"
 
 namespace {
 
@@ -47,13 +48,12 @@ class CliInputsTest : public ::testing::Test {
   }
 
   void StartHost(int controllers, uint32_t baseNad, sim::TSimFaults faults = {}) {
-    sim::TSimHostOptions options;
-    options.Controllers = controllers;
-    options.BaseNAD = baseNad;
-    options.Faults = faults;
-    host_ = std::make_unique<sim::TSimHost>(options);
     std::string error;
-    ASSERT_TRUE(host_->Start(&error)) << error;
+    host_ = testsupport::StartSimulators(controllers, error, [&](sim::TSimHostOptions& o) {
+      o.BaseNAD = baseNad;
+      o.Faults = faults;
+    });
+    ASSERT_NE(host_, nullptr) << error;
   }
 
   // A controller beside the host, at the host's port.

@@ -12,6 +12,7 @@
 
 #include "cli/cli_runner.h"
 #include "sim/uSimHost.h"
+#include "support/sim_support.h"
 
 namespace {
 
@@ -26,15 +27,12 @@ class CliLogTest : public ::testing::Test {
     fs::remove_all(dir_);
     fs::create_directories(dir_ / "bin");
     fs::copy_file(fs::path(VARNEL_BIN_DIR) / "varnel-cli", Program());
-    sim::TSimHostOptions options;
-    options.Controllers = 1;
-    options.BaseNAD = 10;
-    host_ = std::make_unique<sim::TSimHost>(options);
     std::string error;
-    ASSERT_TRUE(host_->Start(&error)) << error;
+    host_ = testsupport::StartSimulators(1, error);
+    ASSERT_NE(host_, nullptr) << error;
   }
   void TearDown() override {
-    host_->Stop();
+    if (host_) host_->Stop();
     fs::permissions(dir_ / "bin", fs::perms::owner_all, fs::perm_options::add);
     fs::remove_all(dir_);
   }

@@ -18,6 +18,7 @@
 
 #include "cli/cli_runner.h"
 #include "sim/uSimHost.h"
+#include "support/sim_support.h"
 
 namespace {
 
@@ -48,12 +49,9 @@ class CliTest : public ::testing::Test {
   }
 
   void StartHost(int controllers) {
-    sim::TSimHostOptions options;
-    options.Controllers = controllers;
-    options.BaseNAD = 10;
-    host_ = std::make_unique<sim::TSimHost>(options);
     std::string error;
-    ASSERT_TRUE(host_->Start(&error)) << error;
+    host_ = testsupport::StartSimulators(controllers, error);
+    ASSERT_NE(host_, nullptr) << error;
   }
 
   sim::TSimController& Sim(int i) { return host_->Controller(i); }

@@ -18,6 +18,7 @@
 
 #include "cli/cli_runner.h"
 #include "sim/uSimHost.h"
+#include "support/sim_support.h"
 
 namespace {
 
@@ -38,13 +39,10 @@ class PingCommandTest : public ::testing::Test {
   }
 
   void StartHost(int controllers, const std::string& password = "") {
-    sim::TSimHostOptions options;
-    options.Controllers = controllers;
-    options.BaseNAD = 10;
-    options.Password = password;
-    host_ = std::make_unique<sim::TSimHost>(options);
     std::string error;
-    ASSERT_TRUE(host_->Start(&error)) << error;
+    host_ = testsupport::StartSimulators(controllers, error,
+                                         [&](sim::TSimHostOptions& o) { o.Password = password; });
+    ASSERT_NE(host_, nullptr) << error;
   }
 
   // varnel-cli ping at the simulator's port, on the loopback adapter unless the test

@@ -15,6 +15,7 @@
 #include "data/uTarvoVars.h"
 #include "protocol/uQLink.h"
 #include "sim/uSimHost.h"
+#include "support/sim_support.h"
 
 namespace {
 
@@ -53,13 +54,12 @@ class SimTest : public ::testing::Test {
   virtual void Configure(sim::TSimHostOptions& o) {}
 
   void SetUp() override {
-    sim::TSimHostOptions o;
-    o.Controllers = 1;
-    o.BaseNAD = kNAD;
-    Configure(o);
-    fHost = std::make_unique<sim::TSimHost>(o);
     std::string error;
-    ASSERT_TRUE(fHost->Start(&error)) << error;
+    fHost = testsupport::StartSimulators(1, error, [this](sim::TSimHostOptions& o) {
+      o.BaseNAD = kNAD;
+      Configure(o);
+    });
+    ASSERT_NE(fHost, nullptr) << error;
     comm.SetTarvoPort(fHost->Port());
     comm.SetWaitTime(kWaitTime);
     comm.SetNoRetires(1);

@@ -21,6 +21,7 @@
 #include "data/uTarvoVars.h"
 #include "protocol/uQLink.h"
 #include "sim/uSimHost.h"
+#include "support/sim_support.h"
 
 // Reaches the private transaction engine (declared a friend by TCommunicator).
 class TCommunicatorTestAccess {
@@ -1063,13 +1064,10 @@ TEST(CommunicatorProgress, ScalesProgressToTheScale) {
 class LoopbackComm : public ::testing::Test {
  protected:
   void Start(sim::TSimFaults faults = {}, int controllers = 1) {
-    sim::TSimHostOptions options;
-    options.Controllers = controllers;
-    options.BaseNAD = 10;
-    options.Faults = faults;
-    host = std::make_unique<sim::TSimHost>(options);
     std::string error;
-    ASSERT_TRUE(host->Start(&error)) << error;
+    host = testsupport::StartSimulators(controllers, error,
+                                        [&](sim::TSimHostOptions& o) { o.Faults = faults; });
+    ASSERT_NE(host, nullptr) << error;
     comm.SetTarvoPort(host->Port());
     comm.SetWaitTime(kAnswerWait);
     comm.SetNoRetires(0);

@@ -14,6 +14,7 @@
 #include "data/uErrors.h"
 #include "data/uNumText.h"
 #include "sim/uSimHost.h"
+#include "support/sim_support.h"
 
 namespace {
 
@@ -64,12 +65,9 @@ sim::TSimVar Var(uint32_t address, int count, int size, const char* scope, const
 class TarvoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    sim::TSimHostOptions options;
-    options.Controllers = 2;
-    options.BaseNAD = 10;
-    host_ = std::make_unique<sim::TSimHost>(options);
     std::string error;
-    ASSERT_TRUE(host_->Start(&error)) << error;
+    host_ = testsupport::StartSimulators(2, error);
+    ASSERT_NE(host_, nullptr) << error;
     tarvo_ = MakeTarvo(10);
   }
 
@@ -634,11 +632,11 @@ TEST_F(TarvoTest, UnknownAdapterFailsTheSocketCheck) {
 
 TEST(TarvoNadTest, TheHighestNadReadsItsAllocationFileFromTheMarker) {
   // NAD 4294967295 is kept as -1; the preamble of its allocation file is not parsed.
-  sim::TSimHostOptions options;
-  options.BaseNAD = 4294967295u;
-  sim::TSimHost host(options);
   std::string error;
-  ASSERT_TRUE(host.Start(&error)) << error;
+  const auto started = testsupport::StartSimulators(
+      1, error, [](sim::TSimHostOptions& o) { o.BaseNAD = 4294967295u; });
+  ASSERT_NE(started, nullptr) << error;
+  sim::TSimHost& host = *started;
   TTarvo tarvo(-1);
   tarvo.SetEthAdapterID("lo");
   tarvo.SetPort(host.Port());

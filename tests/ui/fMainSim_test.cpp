@@ -16,6 +16,7 @@
 #include "comm/uCommunication.h"
 #include "sim/uSimAlc.h"
 #include "sim/uSimHost.h"
+#include "support/sim_support.h"
 #include "ui/fEditValue.h"
 #include "ui/uArtwork.h"
 #include "ui/uCellDelegate.h"
@@ -28,18 +29,16 @@ namespace {
 class TSimWindow {
  public:
   explicit TSimWindow(std::function<void(sim::TSimHostOptions&)> adjust = {}) {
-    sim::TSimHostOptions options;
-    options.Controllers = 3;
-    options.BaseNAD = 10;
-    options.Seed = 7;
-    if (adjust) adjust(options);
-    Host = std::make_unique<sim::TSimHost>(options);
     std::string error;
-    Started = Host->Start(&error);
+    Host = testsupport::StartSimulators(3, error, [&](sim::TSimHostOptions& o) {
+      o.Seed = 7;
+      if (adjust) adjust(o);
+    });
+    Started = Host != nullptr;
     if (!Started) qWarning("%s", error.c_str());
     TSession& s = F.Window->Session();
     s.Settings.EthAdapterID = "lo";
-    F.Window->SetControllerPort(Host->Port());
+    if (Started) F.Window->SetControllerPort(Host->Port());
     // Quick repeats, so that a silent controller is given up soon.
     s.TarvoComm().SetNoRetires(1);
     s.TarvoComm().SetWaitTime(250);

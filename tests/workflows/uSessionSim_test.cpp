@@ -44,11 +44,7 @@ std::optional<uint32_t> WrittenValue(const sim::TSimRequest& request, uint16_t a
 class WorkflowTest : public SessionTest {
  protected:
   void Start(int controllers = 3, std::function<void(sim::TSimHostOptions&)> adjust = {}) {
-    sim::TSimHostOptions options;
-    options.Controllers = controllers;
-    options.BaseNAD = 10;
-    if (adjust) adjust(options);
-    StartHost(options);
+    StartHost(controllers, adjust);
     session_->TarvoComm().SetNoRetires(1);
     session_->TarvoComm().SetWaitTime(100);
   }

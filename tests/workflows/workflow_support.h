@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/uSimHost.h"
+#include "support/sim_support.h"
 #include "workflows/uSession.h"
 #include "workflows/uWrites.h"
 
@@ -99,10 +100,10 @@ class TRecorder : public TWorkflowFrontEnd {
 // controller is given up on soon.
 class SessionTest : public ::testing::Test {
  protected:
-  void StartHost(sim::TSimHostOptions options) {
-    host_ = std::make_unique<sim::TSimHost>(options);
+  void StartHost(int controllers, const testsupport::TSimAdjust& adjust = {}) {
     std::string error;
-    ASSERT_TRUE(host_->Start(&error)) << error;
+    host_ = testsupport::StartSimulators(controllers, error, adjust);
+    ASSERT_NE(host_, nullptr) << error;
     MakeSession();
   }
 
