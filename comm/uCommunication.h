@@ -45,16 +45,6 @@ using TQLinkReadEvent = std::function<void(
 // responsive; the desktop application sets it, the command-line tool and tests do not.
 void SetProcessEventsHook(std::function<void()> hook);
 
-enum TSysStatus : uint8_t { ssLoader = 0, ssKernel = 1, ssNone = 2 };
-enum TPLCStatus : uint8_t {
-  psStop = 0,
-  psPause = 1,
-  psRun = 2,
-  psNoValidProgram = 3,
-  psCongestionError = 4,
-  psNone = 5,
-};
-
 #pragma pack(push, 1)
 struct TLoaderHeader {
   uint16_t version_major;

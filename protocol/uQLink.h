@@ -138,6 +138,17 @@ constexpr int kFileEntrySizeOffset = 38;
 constexpr int kFrameOverhead = kFrameHeaderSize + kFrameChecksumSize;
 // A request adds its command code and the password hash to its parameters.
 constexpr int kRequestOverhead = kFrameOverhead + 1 + kPasswordHashSize;
+// The two bytes of the status answer: what the controller runs, and the PLC's state.
+enum TSysStatus : uint8_t { ssLoader = 0, ssKernel = 1, ssNone = 2 };
+enum TPLCStatus : uint8_t {
+  psStop = 0,
+  psPause = 1,
+  psRun = 2,
+  psNoValidProgram = 3,
+  psCongestionError = 4,
+  psNone = 5,
+};
+
 // Size of the area a request frame is built in; command buffers have this size.
 constexpr int kFrameBufferSize = 1040;
 // Largest parameter block EncodeFrame takes: the frame (n + 19 bytes) must fit the

@@ -14,8 +14,8 @@ namespace sim {
 
 namespace {
 
-// An answer body may fill a whole frame: L is at most 1024, two of it for the header.
-constexpr uint32_t kMaxBody = kMaxFrameLength - 2;
+// An answer body may fill a whole frame: L counts the body and the checksum.
+constexpr uint32_t kMaxBody = kMaxFrameLength - kFrameChecksumSize;
 // The request log keeps the most recent requests only, so that a long run stays bounded.
 constexpr size_t kMaxRecorded = 20000;
 constexpr uint32_t kCodeMinSize = 0x40000;

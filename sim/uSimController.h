@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "protocol/uQLink.h"
 #include "sim/uSimMemory.h"
 
 namespace sim {
@@ -58,14 +59,12 @@ struct TSimReply {
   std::vector<int> DelaysMs;
 };
 
-// System and PLC status bytes of the ReadStatus answer.
-enum TSimSysStatus : uint8_t { ssLoader = 0, ssKernel = 1, ssNone = 2 };
-enum TSimPlcStatus : uint8_t {
-  psStop = 0,
-  psPause = 1,
-  psRun = 2,
-  psNoValidProgram = 3,
-};
+// System and PLC status bytes of the ReadStatus answer, as the wire has them.
+using ::psNoValidProgram;
+using ::psRun;
+using ::psStop;
+using ::ssKernel;
+using ::ssLoader;
 
 // The unlock value that must accompany an EEPROM store request.
 constexpr uint16_t kEepromWriteMagic = 52917;
