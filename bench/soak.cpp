@@ -47,8 +47,6 @@
 #include "bench/bench_support.h"
 #include "sim/uSimHost.h"
 
-extern char** environ;
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -200,78 +198,6 @@ double FreshValue(TKind kind, std::mt19937_64& random, std::set<double>& used, d
 
 // ---- running varnel-cli ---------------------------------------------------------------
 
-struct TCommand {
-  int ExitCode = -1;  // -1: did not exit by itself
-  bool Hung = false;
-  std::string Out;
-  std::string Err;
-};
-
-TCommand RunCli(const std::string& program, const std::vector<std::string>& args) {
-  TCommand run;
-  int out[2], err[2];
-  // Close-on-exec, so that no other worker's child keeps these pipes open.
-  if (pipe2(out, O_CLOEXEC) != 0) return run;
-  if (pipe2(err, O_CLOEXEC) != 0) {
-    close(out[0]);
-    close(out[1]);
-    return run;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  close(err[1]);
-  if (spawned != 0) {
-    close(out[0]);
-    close(err[0]);
-    run.Err = "cannot start " + program + ": " + std::strerror(spawned);
-    return run;
-  }
-
-  const auto deadline = Clock::now() + std::chrono::milliseconds(kCommandLimitMs);
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* sinks[2] = {&run.Out, &run.Err};
-  int open = 2;
-  while (open > 0) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) {
-      run.Hung = true;
-      kill(pid, SIGKILL);
-      break;
-    }
-    if (poll(fds, 2, static_cast<int>(left)) < 0 && errno != EINTR) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buffer[4096];
-      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
-  for (pollfd& p : fds)
-    if (p.fd >= 0) close(p.fd);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
 // What a command showed for one variable.
 struct TShown {
   std::optional<double> Value;  // nothing for "?" or when the command gave no entry
@@ -390,7 +316,7 @@ class TWorker {
     std::vector<std::string> writeArgs{"write"};
     for (size_t i : chosen) writeArgs.push_back(fVars[i].Name + "=" + Text(values[i]));
     AddTarget(writeArgs, scan);
-    const TCommand write = RunCli(fOptions.Cli, writeArgs);
+    const bench::TCommand write = bench::RunCommand(fOptions.Cli, writeArgs, kCommandLimitMs);
 
     std::vector<TWrong> wrong;
     bool right = write.ExitCode == 0;
@@ -432,7 +358,7 @@ class TWorker {
     std::vector<std::string> readArgs{"read"};
     for (size_t i : chosen) readArgs.push_back(fVars[i].Name);
     AddTarget(readArgs, scan);
-    const TCommand read = RunCli(fOptions.Cli, readArgs);
+    const bench::TCommand read = bench::RunCommand(fOptions.Cli, readArgs, kCommandLimitMs);
     right = right && read.ExitCode == 0;
     abnormal = abnormal || read.ExitCode < 0;
     if (!ParseValues(read.Out, fController.NAD(), fVars, shown)) abnormal = true;

@@ -39,6 +39,27 @@ constexpr int kMinLateAnswerBoundMs = 1000;
 // lost as well.
 constexpr int kMaxRepeatsAfterCopies = 2;
 
+// How many waits run in the process now.
+std::atomic<int> gWaiting{0};
+
+class TWaitCount {
+ public:
+  TWaitCount() : fOthers(gWaiting.fetch_add(1, std::memory_order_relaxed)) {}
+  ~TWaitCount() { gWaiting.fetch_sub(1, std::memory_order_relaxed); }
+  TWaitCount(const TWaitCount&) = delete;
+  TWaitCount& operator=(const TWaitCount&) = delete;
+  int Others() const { return fOthers; }
+
+ private:
+  int fOthers;
+};
+
+// The cores a spin may take: all but one, which the listeners and the rest need.
+int SpinningCores() {
+  static const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
+  return cores;
+}
+
 std::mutex gHookMutex;
 std::function<void()> gProcessEventsHook;
 // Whether a hook is set, so that a wait without one need not copy it under the lock.
@@ -158,6 +179,12 @@ void TCommunicator::SetOnQLinkRead(TQLinkReadEvent e) {
   fOnQLinkRead = std::move(handler);
 }
 
+void TCommunicator::SetOnDiscovered(TDiscoveredEvent e) {
+  auto handler = e ? std::make_shared<const TDiscoveredEvent>(std::move(e)) : nullptr;
+  std::lock_guard lock(fMutex);
+  fOnDiscovered = std::move(handler);
+}
+
 void TCommunicator::SetOnRecieve(TComEvent e) {
   auto handler = e ? std::make_shared<const TComEvent>(std::move(e)) : nullptr;
   std::lock_guard lock(fMutex);
@@ -246,6 +273,11 @@ void TCommunicator::BindEthernetAdapter() {
 void TCommunicator::SetDirectConnection(bool Value) {
   fDirectConnection = Value;
   BindEthernetAdapter();
+}
+
+void TCommunicator::SetAborted(bool Value) {
+  fAborted.store(Value);
+  if (Value) CancelAll();
 }
 
 void TCommunicator::CancelAll() {
@@ -368,7 +400,7 @@ bool TCommunicator::SendAndWait(const uint8_t* frame, int length) {
 
 bool TCommunicator::Transact(const uint8_t* frame, int length, TAnswerShape shape,
                              uint8_t command) {
-  if (frame == nullptr || length < 0) return false;
+  if (frame == nullptr || length < 0 || fAborted.load()) return false;
   const bool discovery = fListTarvosReq.load();
   TRequestSpec request;
   request.Key.assign(reinterpret_cast<const char*>(frame), static_cast<size_t>(length));
@@ -399,7 +431,7 @@ bool TCommunicator::Transact(const uint8_t* frame, int length, TAnswerShape shap
 
   bool success = false;
   int repeatsAfterCopies = 0;
-  for (int attempt = 0; attempt <= fNoRetries && !success; ++attempt) {
+  for (int attempt = 0; attempt <= fNoRetries && !success && !fAborted.load(); ++attempt) {
     std::string destination = fTarvoIP;
     bool logged = false;
     try {
@@ -554,12 +586,17 @@ bool TCommunicator::WaitForAnswer(int timeout) {
   const std::chrono::nanoseconds lastAnswer{fLastAnswerNs.load(std::memory_order_relaxed)};
   const auto spinFor = std::clamp<std::chrono::nanoseconds>(lastAnswer + lastAnswer / 2,
                                                             kMinAnswerSpin, kAnswerSpin);
-  if (fSpinMisses.load(std::memory_order_relaxed) < kSpinMissesBeforeSleep) {
+  // A spin takes a core; while more waits run in the process than it has cores (many
+  // controllers worked on at once), the cores are better left to the threads that bring
+  // the answers in.
+  const TWaitCount waiting;
+  if (fSpinMisses.load(std::memory_order_relaxed) < kSpinMissesBeforeSleep &&
+      waiting.Others() < SpinningCores()) {
     SpinForAnswer(lock, start + spinFor);
   }
   const bool spinSawIt = lock.owns_lock();
   if (!spinSawIt) lock.lock();
-  while (!ready() && !cancel) {
+  while (!ready() && !cancel && !fAborted.load()) {
     if (hook) {
       lock.unlock();
       hook();
@@ -602,11 +639,12 @@ bool TCommunicator::WaitForAnswer(int timeout) {
   return fWaitAnswered && !timedOut && !cancel && fResult.Code == md_ACK;
 }
 
-void TCommunicator::RouteFrame(const TDecodedFrame& frame, const TDatagramInfo& info) {
+TVerdict TCommunicator::RouteFrame(const TDecodedFrame& frame, const TDatagramInfo& info) {
   const auto arrived = info.ArrivedAt == std::chrono::steady_clock::time_point{}
                            ? std::chrono::steady_clock::now()
                            : info.ArrivedAt;
-  switch (fMatcher.Judge(frame, arrived, fWaitOpen)) {
+  const TVerdict verdict = fMatcher.Judge(frame, arrived, fWaitOpen);
+  switch (verdict) {
     case TVerdict::vdTake:
       CloseWaitLocked(true);
       fCommState.store(csREADY);
@@ -622,18 +660,21 @@ void TCommunicator::RouteFrame(const TDecodedFrame& frame, const TDatagramInfo& 
       fCommState.store(fWaitOpen ? csWAITING : csREADY);
       break;
   }
+  return verdict;
 }
 
 void TCommunicator::HandleDatagram(const uint8_t* data, size_t size, const TDatagramInfo& info) {
   size = std::min(size, kMaxDatagramSize);
   std::shared_ptr<const TComEvent> onRecieve;
   std::shared_ptr<const TQLinkReadEvent> onQLinkRead;
+  std::shared_ptr<const TDiscoveredEvent> onDiscovered;
   {
     std::lock_guard lock(fMutex);
     fHostIp = info.LocalIP;
     fHostPort = info.LocalPort;
     onRecieve = fOnRecieve;
     onQLinkRead = fOnQLinkRead;
+    onDiscovered = fOnDiscovered;
   }
   if (onRecieve) (*onRecieve)();
   const std::string text = BytesToHex(data, size);
@@ -642,6 +683,7 @@ void TCommunicator::HandleDatagram(const uint8_t* data, size_t size, const TData
   }
 
   std::string frame, body;
+  TVerdict verdict = TVerdict::vdPass;
   uint32_t fromNAD = 0, toNAD = 0;
   uint8_t direction = 0, msgType = 0;
   {
@@ -669,7 +711,9 @@ void TCommunicator::HandleDatagram(const uint8_t* data, size_t size, const TData
     // looked at more closely, and dropped when it can never decode.
     if (!DecodeFrame(RecMessage, frame, fromNAD, toNAD, direction, msgType, body)) {
       DropUndecodableFront(RecMessage);
-      if (!DecodeFrame(RecMessage, frame, fromNAD, toNAD, direction, msgType, body)) return;
+      if (!DecodeFrame(RecMessage, frame, fromNAD, toNAD, direction, msgType, body)) {
+        return;
+      }
     }
 
     fResponseErrorCode = static_cast<TMessageDirection>(direction);
@@ -679,7 +723,7 @@ void TCommunicator::HandleDatagram(const uint8_t* data, size_t size, const TData
     fLastData = body;
     fLastIP = info.PeerIP;
     fLastPort = info.PeerPort;
-    RouteFrame(
+    verdict = RouteFrame(
         {frame, fromNAD, toNAD, direction, msgType, static_cast<int>(body.size() / 2), info.PeerIP},
         info);
   }
@@ -690,6 +734,9 @@ void TCommunicator::HandleDatagram(const uint8_t* data, size_t size, const TData
     (*onQLinkRead)(info.PeerIP, info.PeerPort, static_cast<int32_t>(fromNAD),
                    static_cast<int32_t>(toNAD), static_cast<TMessageDirection>(direction),
                    static_cast<TMessageType>(msgType), frame, body);
+  }
+  if (onDiscovered && verdict == TVerdict::vdCollect) {
+    (*onDiscovered)(fromNAD, info.PeerIP, static_cast<TMessageDirection>(direction));
   }
 }
 

@@ -37,6 +37,9 @@ enum TCommState : uint8_t {
 using TComEvent = std::function<void()>;
 using TCommProgressEvent =
     std::function<void(uint32_t Progress, uint32_t ProgressMax, bool& Cancel)>;
+// A controller a discovery collected: its NAD, address and answer code.
+using TDiscoveredEvent =
+    std::function<void(uint32_t NAD, const std::string& IP, TMessageDirection Code)>;
 using TQLinkReadEvent = std::function<void(
     const std::string& IP, int Port, int32_t FromNAD, int32_t ToNAD, TMessageDirection MsgDir,
     TMessageType MsgType, const std::string& RecMessage, const std::string& Data)>;
@@ -178,6 +181,10 @@ class TCommunicator {
   void BindEthernetAdapter();
   void SetDirectConnection(bool Value);
   void CancelAll();
+  // From any thread: ends the wait under way and fails every request from now on, without
+  // sending it, until SetAborted(false). How work on many controllers at once is stopped.
+  void SetAborted(bool Value);
+  bool Aborted() const { return fAborted.load(); }
 
   // Commands.
   bool SendCommand(uint8_t Command);
@@ -272,6 +279,9 @@ class TCommunicator {
   // Raised on the listener thread; they may be set at any time.
   void SetOnQLinkRead(TQLinkReadEvent e);
   void SetOnRecieve(TComEvent e);
+  // Raised on the listener thread for each answer a discovery lists, as it comes: work on
+  // a controller may begin before the window ends.
+  void SetOnDiscovered(TDiscoveredEvent e);
   void SetOnSend(TComEvent e) { fOnSend = std::move(e); }
 
   // The file the debug log is appended to: "q-link.log" in the executable's directory, or
@@ -320,7 +330,7 @@ class TCommunicator {
   // requests: waits until no such copy can come any more. True when it waited.
   bool HoldForCopies();
   // The receive side's judgement of one decoded frame (fMutex held).
-  void RouteFrame(const TDecodedFrame& frame, const TDatagramInfo& info);
+  TVerdict RouteFrame(const TDecodedFrame& frame, const TDatagramInfo& info);
   std::chrono::milliseconds LateAnswerBound() const;
   // Ends the open wait (fMutex held): fResult takes the receive side's fields as they
   // stand, answered tells whether a decoded frame ended it.
@@ -360,6 +370,7 @@ class TCommunicator {
   // fMutex, called outside it.
   std::shared_ptr<const TQLinkReadEvent> fOnQLinkRead;
   std::shared_ptr<const TComEvent> fOnRecieve;
+  std::shared_ptr<const TDiscoveredEvent> fOnDiscovered;
   TComEvent fOnSend;
   std::unique_ptr<TEthernetAdapterInfoList> fEthAdapterList;
   int fWaitTime = 500;
@@ -396,4 +407,5 @@ class TCommunicator {
   // Which request each decoded frame answers (guarded by fMutex).
   TAnswerMatcher fMatcher;
   std::atomic<uint64_t> fCancelGeneration{0};
+  std::atomic<bool> fAborted{false};
 };

@@ -229,7 +229,11 @@ class TPosixUdpEndpoint final : public TUdpEndpoint {
     state->socket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (state->socket < 0) return false;
     const int on = 1;
-    setsockopt(state->socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // A fixed port (direct connection's, a configured one) is taken again at once after a
+    // re-bind. A port the system chooses must not be shared: with the option set, it may
+    // hand out a port another socket of this kind holds, and answers meant for one reach
+    // the other.
+    if (port != 0) setsockopt(state->socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     setsockopt(state->socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     setsockopt(state->socket, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     setsockopt(state->socket, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);

@@ -1,6 +1,8 @@
 #include "apps/cli/cli_controllers.h"
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 
 #include "apps/cli/cli_outcomes.h"
 #include "comm/uCommunication.h"
@@ -86,7 +88,8 @@ std::vector<TFoundController> ScanAnswers(const std::vector<std::string>& nads,
   return answers;
 }
 
-Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNads) {
+Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNads,
+                         const std::function<void(TTarvo*)>& startEarly) {
   Chosen chosen;
   chosen.list = std::make_unique<TTarvoList>();
   if (!o.ip.empty()) {
@@ -123,11 +126,31 @@ Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNa
 
   TCommunicator scanner;
   ApplyNetOptions(scanner, o);
+  // Controllers made as their answers came, by NAD and address.
+  std::mutex earlyMutex;
+  std::map<std::pair<uint32_t, std::string>, std::unique_ptr<TTarvo>> early;
+  if (startEarly) {
+    scanner.SetOnDiscovered([&](uint32_t nad, const std::string& ip, TMessageDirection) {
+      if (nad == 0) return;
+      if (!wanted.empty() && !std::binary_search(wanted.begin(), wanted.end(), nad)) return;
+      TTarvo* made = nullptr;
+      {
+        std::lock_guard lock(earlyMutex);
+        std::unique_ptr<TTarvo>& slot = early[{nad, ip}];
+        if (slot) return;  // answered before (a network's copy, or a refusal then an ack)
+        slot = std::make_unique<TTarvo>(static_cast<int32_t>(nad));
+        slot->SetIP(ip);
+        made = slot.get();
+      }
+      startEarly(made);
+    });
+  }
   scanner.Open(o.adapter);  // discovery goes out in any case; the answers tell
   std::vector<std::string> nads, ips;
   std::vector<TMessageDirection> codes;
   scanner.DetectTarvos(&nads, &ips, o.ScanWindow(), &codes);
   scanner.Disconnect();
+  scanner.SetOnDiscovered(nullptr);
 
   std::vector<std::unique_ptr<TTarvo>> found;
   const std::vector<TFoundController> answers = ScanAnswers(nads, ips, codes, chosen.warnings);
@@ -143,10 +166,19 @@ Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNa
     if (!wanted.empty() && !std::binary_search(wanted.begin(), wanted.end(), NADValue(a.NAD))) {
       continue;
     }
-    auto tarvo = std::make_unique<TTarvo>();
-    tarvo->SetNAD(a.NAD);
-    tarvo->SetIP(a.IP);
-    if (SharedNAD(answers, a.NAD)) chosen.pinned.insert(tarvo.get());
+    const bool pinned = SharedNAD(answers, a.NAD);
+    std::unique_ptr<TTarvo> tarvo;
+    const auto begun = early.find({NADValue(a.NAD), a.IP});
+    if (begun != early.end()) {
+      tarvo = std::move(begun->second);
+      chosen.startedEarly.insert(tarvo.get());
+      early.erase(begun);
+    } else {
+      tarvo = std::make_unique<TTarvo>();
+      tarvo->SetNAD(a.NAD);
+      tarvo->SetIP(a.IP);
+    }
+    if (pinned) chosen.pinned.insert(tarvo.get());
     found.push_back(std::move(tarvo));
   }
   for (uint32_t nad : wanted) {
@@ -172,6 +204,9 @@ Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNa
     return NADValue(a->NAD()) < NADValue(b->NAD());
   });
   for (auto& tarvo : found) chosen.list->Add(std::move(tarvo));
+  for (auto& [key, tarvo] : early) {
+    if (tarvo) chosen.spare.push_back(std::move(tarvo));
+  }
   return chosen;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -25,6 +26,11 @@ struct Chosen {
   // Controllers whose NAD answered from more than one address: a broadcast to that NAD
   // could reach either, so each is kept to the address it answered from.
   std::set<const TTarvo*> pinned;
+  // Controllers of `list` whose work began while the scan still collected (see
+  // ChooseControllers), and those that began so but are not in the list: kept alive until
+  // that work has ended.
+  std::set<const TTarvo*> startedEarly;
+  std::vector<std::unique_ptr<TTarvo>> spare;
 
   bool Pinned(const TTarvo& T) const { return pinned.count(&T) > 0; }
 };
@@ -53,7 +59,14 @@ std::string RefusalText(const TFoundController& answer);
 // refused the scan (a wrong password) stays, with a warning, so that the command reports
 // its failure rather than leaving it out unsaid. Raises UsageError for --ip without
 // exactly one --nad.
-Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNads = {});
+//
+// With `startEarly`, each controller that answers the scan, as its answer comes in, is made
+// and handed to it (on the scan's listener thread), so that work on it can begin while the
+// window is still open; the list then holds those very objects, in `startedEarly`. Work
+// begun so must reach each controller at the address it answered from (as pinned ones
+// are): whether another controller shares its NAD is known only once the window ends.
+Chosen ChooseControllers(const NetOptions& o, const std::vector<int32_t>& onlyNads = {},
+                         const std::function<void(TTarvo*)>& startEarly = {});
 
 // The settings a controller gets from the options.
 TCommSettings CommSettings(const NetOptions& o);

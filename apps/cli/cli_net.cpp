@@ -23,6 +23,12 @@ void AddNetOptions(CLI::App* sub, NetOptions& o, bool withTargets) {
         ->transform(NadText());
     sub->add_option("--ip", o.ip, "HOST[:PORT] of the one --nad controller: no scan needed")
         ->check(HostAndPortText());
+    sub->add_option("--parallel", o.parallel,
+                    "Work on N controllers at once (1: one after the other); the output is the "
+                    "same either way")
+        ->transform(IntegerText(1, 100000))
+        ->default_val(kDefaultParallel)
+        ->type_name("N");
   }
 }
 

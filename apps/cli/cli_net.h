@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "workflows/uFleet.h"
+
 class TCommunicator;
 
 namespace cli {
@@ -20,8 +22,9 @@ struct NetOptions {
   std::string password;
   bool log = false;  // the debug log (see kLogOptionHelp)
   bool json = false;
-  std::vector<int64_t> nads;  // --nad, repeatable: only these controllers
-  std::string ip;             // --ip HOST[:PORT]: reach the one --nad without a scan
+  std::vector<int64_t> nads;        // --nad, repeatable: only these controllers
+  std::string ip;                   // --ip HOST[:PORT]: reach the one --nad without a scan
+  int parallel = kDefaultParallel;  // --parallel: controllers worked on at once
 
   int Retries() const { return extraRetries ? 10 : 3; }
   int WaitTime() const { return extraTimeout ? 1000 : 200; }
@@ -34,7 +37,7 @@ inline constexpr const char* kLogOptionHelp =
     "$XDG_STATE_HOME/varnel/ (~/.local/state/varnel/) when that folder is not writable";
 
 // Adds --adapter, --port, --direct, --extra-retries, --extra-timeout, --password, --log,
-// --json, and with targets also --nad and --ip.
+// --json, and with targets also --nad, --ip and --parallel.
 void AddNetOptions(CLI::App* sub, NetOptions& o, bool withTargets);
 
 // Hands the settings to a communicator: direct mode, password hash, repeats, time-out,

@@ -5,11 +5,13 @@
 // then any names given that the tab lacks.
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "apps/cli/cli_controllers.h"
+#include "apps/cli/cli_fleet.h"
 #include "apps/cli/cli_tabs.h"
 #include "data/uErrors.h"
 #include "data/uNumText.h"
@@ -52,27 +54,24 @@ int Run(const ValueOptions& opts, bool write) {
     for (const std::string& item : opts.items) assignments.push_back(cli::SplitAssignment(item));
   }
   const cli::NetOptions& o = opts.net;
-  cli::Chosen chosen = cli::ChooseControllers(o);
-  std::vector<cli::Problem> problems = chosen.problems;
+  cli::Chosen chosen;
+  std::vector<cli::Problem> problems;
+  using TValues = std::vector<cli::ValueResult>;
+  const std::vector<TValues> each = cli::ChooseAndCollect<TValues>(
+      o, chosen, write ? "writing NAD" : "reading NAD",
+      [&](TTarvo& T, bool pinned, std::vector<cli::Problem>& own) -> std::optional<TValues> {
+        cli::ApplySettings(T, o, pinned);
+        try {
+          return write ? cli::WriteValues(T, assignments, opts.ee, own)
+                       : cli::ReadValues(T, names, opts.ee, own);
+        } catch (const EVarnelError& e) {
+          own.push_back({T.NAD(), "", e.what()});
+          return std::nullopt;
+        }
+      },
+      problems);
   std::vector<cli::ValueResult> values;
-  {
-    cli::Progress progress(chosen.list->Count());
-    for (int i = 0; i < chosen.list->Count(); ++i) {
-      TTarvo& T = *chosen.list->Items(i);
-      progress.Step(i, (write ? "writing NAD " : "reading NAD ") + NADText(T.NAD()));
-      cli::ApplySettings(T, o, chosen.Pinned(T));
-      try {
-        auto results = write ? cli::WriteValues(T, assignments, opts.ee, problems)
-                             : cli::ReadValues(T, names, opts.ee, problems);
-        values.insert(values.end(), results.begin(), results.end());
-      } catch (const EVarnelError& e) {
-        problems.push_back({T.NAD(), "", e.what()});
-      }
-      // A read releases the socket at the end of its controller, as the desktop does; a
-      // write leaves it to the next command's settings step.
-      if (!write) T.Disconnect();
-    }
-  }
+  for (const TValues& v : each) values.insert(values.end(), v.begin(), v.end());
   tabWarnings.insert(tabWarnings.end(), chosen.warnings.begin(), chosen.warnings.end());
   return Finish(o, values, std::move(problems), tabWarnings, write, chosen.list->Count());
 }

@@ -2,10 +2,12 @@
 // PC's local time, taken at its own turn, and read back.
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "apps/cli/cli_controllers.h"
+#include "apps/cli/cli_fleet.h"
 #include "data/uErrors.h"
 #include "data/uNumText.h"
 
@@ -20,34 +22,31 @@ struct RtcOptions {
 
 int RunRtc(const RtcOptions& opts) {
   const cli::NetOptions& o = opts.net;
-  cli::Chosen chosen = cli::ChooseControllers(o);
-  std::vector<cli::Problem> problems = chosen.problems;
-  std::vector<std::pair<int32_t, std::string>> clocks;
-  {
-    cli::Progress progress(chosen.list->Count());
-    for (int i = 0; i < chosen.list->Count(); ++i) {
-      TTarvo& T = *chosen.list->Items(i);
-      progress.Step(i, (opts.sync ? "setting the clock of NAD " : "reading the clock of NAD ") +
-                           NADText(T.NAD()));
-      cli::ApplySettings(T, o, chosen.Pinned(T));
-      T.SetRTCString("");
-      try {
-        // The PC's time is taken at each controller's own turn.
-        const TLocalTime now = TWorkflowClock().Now();
-        UpdateRTC(T, opts.sync ? &now : nullptr);
-      } catch (const EVarnelError& e) {
-        problems.push_back({T.NAD(), "", e.what()});
-      }
-      T.Disconnect();
-      clocks.emplace_back(T.NAD(), T.RTCString());
-      if (T.RTCString().empty()) {
-        problems.push_back({T.NAD(), "",
-                            T.ProgramState() == TProgramState::psCheckCode
-                                ? "the controller's program lacks some of the clock variables"
-                                : T.ErrorS});
-      }
-    }
-  }
+  cli::Chosen chosen;
+  std::vector<cli::Problem> problems;
+  using TClock = std::pair<int32_t, std::string>;
+  const std::vector<TClock> clocks = cli::ChooseAndCollect<TClock>(
+      o, chosen, opts.sync ? "setting the clock of NAD" : "reading the clock of NAD",
+      [&](TTarvo& T, bool pinned, std::vector<cli::Problem>& own) -> std::optional<TClock> {
+        cli::ApplySettings(T, o, pinned);
+        T.SetRTCString("");
+        try {
+          // The PC's time is taken at each controller's own turn.
+          const TLocalTime now = TWorkflowClock().Now();
+          UpdateRTC(T, opts.sync ? &now : nullptr);
+        } catch (const EVarnelError& e) {
+          own.push_back({T.NAD(), "", e.what()});
+        }
+        T.Disconnect();
+        if (T.RTCString().empty()) {
+          own.push_back({T.NAD(), "",
+                         T.ProgramState() == TProgramState::psCheckCode
+                             ? "the controller's program lacks some of the clock variables"
+                             : T.ErrorS});
+        }
+        return TClock{T.NAD(), T.RTCString()};
+      },
+      problems);
   if (chosen.list->Count() == 0 && problems.empty()) {
     problems.push_back({0, "", "no controller answered"});
   }

@@ -2,10 +2,12 @@
 // program, allocation file, PLC running), the four scan figures and the clock.
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "apps/cli/cli_controllers.h"
+#include "apps/cli/cli_fleet.h"
 #include "apps/cli/cli_outcomes.h"
 #include "data/uErrors.h"
 #include "data/uNumText.h"
@@ -74,21 +76,19 @@ void PrintTable(const std::vector<StatusRow>& rows) {
 }
 
 int RunStatus(const cli::NetOptions& o) {
-  cli::Chosen chosen = cli::ChooseControllers(o);
-  std::vector<cli::Problem> problems = chosen.problems;
-  std::vector<StatusRow> rows;
-  {
-    cli::Progress progress(chosen.list->Count());
-    for (int i = 0; i < chosen.list->Count(); ++i) {
-      TTarvo& T = *chosen.list->Items(i);
-      progress.Step(i, "status of NAD " + NADText(T.NAD()));
-      try {
-        rows.push_back(CheckOne(T, o, chosen.Pinned(T), problems));
-      } catch (const EVarnelError& e) {
-        problems.push_back({T.NAD(), "", e.what()});
-      }
-    }
-  }
+  cli::Chosen chosen;
+  std::vector<cli::Problem> problems;
+  const std::vector<StatusRow> rows = cli::ChooseAndCollect<StatusRow>(
+      o, chosen, "status of NAD",
+      [&](TTarvo& T, bool pinned, std::vector<cli::Problem>& own) -> std::optional<StatusRow> {
+        try {
+          return CheckOne(T, o, pinned, own);
+        } catch (const EVarnelError& e) {
+          own.push_back({T.NAD(), "", e.what()});
+          return std::nullopt;
+        }
+      },
+      problems);
   if (chosen.list->Count() == 0 && problems.empty()) {
     problems.push_back({0, "", "no controller answered"});
   }

@@ -2,11 +2,13 @@
 // lists them (the same listing as `alc` gives for a file).
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "apps/cli/alc_listing.h"
 #include "apps/cli/cli_controllers.h"
+#include "apps/cli/cli_fleet.h"
 #include "apps/cli/cli_outcomes.h"
 #include "data/uErrors.h"
 #include "data/uNumText.h"
@@ -26,35 +28,37 @@ std::string ReadVariables(TTarvo& T) {
 }
 
 int RunVars(const cli::NetOptions& o) {
-  cli::Chosen chosen = cli::ChooseControllers(o);
-  std::vector<cli::Problem> problems = chosen.problems;
+  cli::Chosen chosen;
+  std::vector<cli::Problem> problems;
+  // The controllers whose variables were read, in their order.
+  const std::vector<TTarvo*> read = cli::ChooseAndCollect<TTarvo*>(
+      o, chosen, "reading the variables of NAD",
+      [&](TTarvo& T, bool pinned, std::vector<cli::Problem>& own) -> std::optional<TTarvo*> {
+        cli::ApplySettings(T, o, pinned);
+        std::string failure;
+        try {
+          failure = ReadVariables(T);
+        } catch (const EVarnelError& e) {
+          failure = e.what();
+        }
+        T.Disconnect();
+        if (!failure.empty()) {
+          own.push_back({T.NAD(), "", failure});
+          return std::nullopt;
+        }
+        return &T;
+      },
+      problems);
   Json list = Json::array();
-  {
-    cli::Progress progress(chosen.list->Count());
-    for (int i = 0; i < chosen.list->Count(); ++i) {
-      TTarvo& T = *chosen.list->Items(i);
-      progress.Step(i, "reading the variables of NAD " + NADText(T.NAD()));
-      cli::ApplySettings(T, o, chosen.Pinned(T));
-      std::string failure;
-      try {
-        failure = ReadVariables(T);
-      } catch (const EVarnelError& e) {
-        failure = e.what();
-      }
-      T.Disconnect();
-      if (!failure.empty()) {
-        problems.push_back({T.NAD(), "", failure});
-        continue;
-      }
-      if (o.json) {
-        list.push_back({{"nad", NADValue(T.NAD())},
-                        {"ip", T.IP()},
-                        {"variables", cli::VarListJson(*T.TarvoVarList())["variables"]}});
-      } else {
-        std::cout << "NAD " << NADText(T.NAD()) << " (" << T.IP() << ")\n";
-        cli::PrintVarTable(*T.TarvoVarList(), std::cout);
-        std::cout << "\n";
-      }
+  for (const TTarvo* T : read) {
+    if (o.json) {
+      list.push_back({{"nad", NADValue(T->NAD())},
+                      {"ip", T->IP()},
+                      {"variables", cli::VarListJson(*T->TarvoVarList())["variables"]}});
+    } else {
+      std::cout << "NAD " << NADText(T->NAD()) << " (" << T->IP() << ")\n";
+      cli::PrintVarTable(*T->TarvoVarList(), std::cout);
+      std::cout << "\n";
     }
   }
   if (chosen.list->Count() == 0 && problems.empty()) {

@@ -8,12 +8,14 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "apps/cli/cli_controllers.h"
+#include "apps/cli/cli_fleet.h"
 #include "apps/cli/cli_tabs.h"
 #include "data/uErrors.h"
 #include "data/uNumText.h"
@@ -129,25 +131,24 @@ int RunExport(const ExportOptions& opts) {
   const cli::NetOptions& o = opts.net;
   std::vector<cli::Problem> warnings;
   const std::vector<std::string> names = cli::TabAndNames(opts.tabs, opts.names, warnings);
-  cli::Chosen chosen = cli::ChooseControllers(o);
+  cli::Chosen chosen;
+  std::vector<cli::Problem> problems;
+  using TValues = std::vector<cli::ValueResult>;
+  const std::vector<TValues> each = cli::ChooseAndCollect<TValues>(
+      o, chosen, "reading NAD",
+      [&](TTarvo& T, bool pinned, std::vector<cli::Problem>& own) -> std::optional<TValues> {
+        cli::ApplySettings(T, o, pinned);
+        try {
+          return cli::ReadValues(T, names, false, own);
+        } catch (const EVarnelError& e) {
+          own.push_back({T.NAD(), "", e.what()});
+          return std::nullopt;
+        }
+      },
+      problems);
   warnings.insert(warnings.end(), chosen.warnings.begin(), chosen.warnings.end());
-  std::vector<cli::Problem> problems = chosen.problems;
   std::vector<cli::ValueResult> values;
-  {
-    cli::Progress progress(chosen.list->Count());
-    for (int i = 0; i < chosen.list->Count(); ++i) {
-      TTarvo& T = *chosen.list->Items(i);
-      progress.Step(i, "reading NAD " + NADText(T.NAD()));
-      cli::ApplySettings(T, o, chosen.Pinned(T));
-      try {
-        auto results = cli::ReadValues(T, names, false, problems);
-        values.insert(values.end(), results.begin(), results.end());
-      } catch (const EVarnelError& e) {
-        problems.push_back({T.NAD(), "", e.what()});
-      }
-      T.Disconnect();
-    }
-  }
+  for (const TValues& v : each) values.insert(values.end(), v.begin(), v.end());
   cli::CollectValueProblems(values, problems);
   if (chosen.list->Count() == 0 && problems.empty()) {
     problems.push_back({0, "", "no controller answered"});
@@ -208,41 +209,49 @@ int RunTabImport(const ImportOptions& opts) {
   for (TTarvo* T : chosen.list->List()) table.vstTable().AddRow(T).Checked = true;
   const TImportReport report = ImportEntries(entries, tab.VarNames, table.vstTable(), fileSkips);
 
+  // Each row's cells that await writing, in table order.
+  using TCells = std::vector<std::pair<std::string, std::string>>;
+  std::vector<TTarvo*> targets;
+  std::vector<TCells> cellsOf;
   std::vector<cli::ValueResult> values;
-  {
-    // The progress line is taken away before the report is printed.
-    cli::Progress progress(opts.write ? chosen.list->Count() : 0);
-    for (int i = 0; i < table.vstTable().RowCount(); ++i) {
-      const TTableRow& row = *table.vstTable().RowByPosition(i);
-      std::vector<std::pair<std::string, std::string>> cells;
-      for (int k = 0; k < row.CellCount(); ++k) {
-        if (CellToWrite(*row.Cell(k), false)) {
-          cells.emplace_back(tab.VarNames[static_cast<size_t>(k)], row.Cell(k)->Caption());
-        }
-      }
-      if (cells.empty()) continue;
-      TTarvo& T = *row.Tarvo;
-      if (!opts.write) {
-        for (auto& [name, value] : cells) {
-          cli::ValueResult v;
-          v.nad = T.NAD();
-          v.name = name;
-          v.value = value;
-          v.known = true;
-          values.push_back(std::move(v));
-        }
-        continue;
-      }
-      progress.Step(i, "writing NAD " + NADText(T.NAD()));
-      cli::ApplySettings(T, o, chosen.Pinned(T));
-      try {
-        auto results = cli::WriteValues(T, cells, opts.ee, problems);
-        values.insert(values.end(), results.begin(), results.end());
-      } catch (const EVarnelError& e) {
-        problems.push_back({T.NAD(), "", e.what()});
+  for (int i = 0; i < table.vstTable().RowCount(); ++i) {
+    const TTableRow& row = *table.vstTable().RowByPosition(i);
+    TCells cells;
+    for (int k = 0; k < row.CellCount(); ++k) {
+      if (CellToWrite(*row.Cell(k), false)) {
+        cells.emplace_back(tab.VarNames[static_cast<size_t>(k)], row.Cell(k)->Caption());
       }
     }
+    if (cells.empty()) continue;
+    TTarvo& T = *row.Tarvo;
+    if (!opts.write) {
+      for (auto& [name, value] : cells) {
+        cli::ValueResult v;
+        v.nad = T.NAD();
+        v.name = name;
+        v.value = value;
+        v.known = true;
+        values.push_back(std::move(v));
+      }
+      continue;
+    }
+    targets.push_back(&T);
+    cellsOf.push_back(std::move(cells));
   }
+  using TValues = std::vector<cli::ValueResult>;
+  const std::vector<TValues> each = cli::CollectFrom<TValues>(
+      o, targets, "writing NAD",
+      [&](TTarvo& T, size_t i, std::vector<cli::Problem>& own) -> std::optional<TValues> {
+        cli::ApplySettings(T, o, chosen.Pinned(T));
+        try {
+          return cli::WriteValues(T, cellsOf[i], opts.ee, own);
+        } catch (const EVarnelError& e) {
+          own.push_back({T.NAD(), "", e.what()});
+          return std::nullopt;
+        }
+      },
+      problems);
+  for (const TValues& v : each) values.insert(values.end(), v.begin(), v.end());
   cli::CollectValueProblems(values, problems);
   return Report(o, {{"file", opts.file}}, values, problems, opts.write, warnings,
                 {&report, tab.Name});
@@ -290,22 +299,28 @@ int RunImport(const ImportOptions& opts) {
     cli::Chosen chosen = cli::ChooseControllers(o, nads);
     problems = chosen.problems;
     warnings = chosen.warnings;
-    std::set<int32_t> written;
-    cli::Progress progress(chosen.list->Count());
-    for (int i = 0; i < chosen.list->Count(); ++i) {
-      TTarvo& T = *chosen.list->Items(i);
-      const auto group = byNad.find(NADValue(T.NAD()));
-      // Only the first controller of a NAD gets the values, as only the first row would.
-      if (group == byNad.end() || !written.insert(T.NAD()).second) continue;
-      progress.Step(i, "writing NAD " + NADText(T.NAD()));
-      cli::ApplySettings(T, o, chosen.Pinned(T));
-      try {
-        auto results = cli::WriteValues(T, group->second, opts.ee, problems);
-        values.insert(values.end(), results.begin(), results.end());
-      } catch (const EVarnelError& e) {
-        problems.push_back({T.NAD(), "", e.what()});
+    // Only the first controller of a NAD gets the values, as only the first row would.
+    std::set<int32_t> seen;
+    std::vector<TTarvo*> targets;
+    for (TTarvo* T : chosen.list->List()) {
+      if (byNad.count(NADValue(T->NAD())) > 0 && seen.insert(T->NAD()).second) {
+        targets.push_back(T);
       }
     }
+    using TValues = std::vector<cli::ValueResult>;
+    const std::vector<TValues> each = cli::CollectFrom<TValues>(
+        o, targets, "writing NAD",
+        [&](TTarvo& T, size_t, std::vector<cli::Problem>& own) -> std::optional<TValues> {
+          cli::ApplySettings(T, o, chosen.Pinned(T));
+          try {
+            return cli::WriteValues(T, byNad.at(NADValue(T.NAD())), opts.ee, own);
+          } catch (const EVarnelError& e) {
+            own.push_back({T.NAD(), "", e.what()});
+            return std::nullopt;
+          }
+        },
+        problems);
+    for (const TValues& v : each) values.insert(values.end(), v.begin(), v.end());
   }
   cli::CollectValueProblems(values, problems);
   return Report(o, {{"file", opts.file}}, values, problems, true, warnings, {&report, ""});

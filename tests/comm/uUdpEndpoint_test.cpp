@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -114,6 +115,21 @@ TEST(PosixUdpEndpoint, WithoutBindingUsesAnyAddressAndTheDefaultPort) {
   ASSERT_TRUE(endpoint->Send("127.0.0.52", 9, &byte, 1));
   EXPECT_EQ(endpoint->LocalIP(), "0.0.0.0");
   EXPECT_GT(endpoint->LocalPort(), 0);
+}
+
+TEST(PosixUdpEndpoint, PortsTheSystemChoosesAreNeverShared) {
+  // Many controllers at once each have an endpoint of their own; two on one port would
+  // each see half of the other's answers.
+  std::vector<std::unique_ptr<TUdpEndpoint>> endpoints;
+  std::set<int> ports;
+  for (int i = 0; i < 400; ++i) {
+    auto endpoint = CreatePosixUdpEndpoint();
+    endpoint->SetBinding("127.0.0.1", 0);
+    ASSERT_TRUE(endpoint->Activate());
+    EXPECT_TRUE(ports.insert(endpoint->LocalPort()).second)
+        << "port " << endpoint->LocalPort() << " handed out twice";
+    endpoints.push_back(std::move(endpoint));
+  }
 }
 
 TEST(PosixUdpEndpoint, CutsLongDatagramsToTheReceiveLimit) {
